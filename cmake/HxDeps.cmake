@@ -1,0 +1,41 @@
+# Third-party libraries. Native Linux takes Debian's packages; the other targets
+# build cJSON from Debian's source package (fetched by scripts/setup into .deps)
+# and GoogleTest from /usr/src/googletest.
+set(HX_DEPS_DIR ${CMAKE_CURRENT_SOURCE_DIR}/.deps CACHE PATH "Fetched third-party sources")
+
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(CJSON REQUIRED IMPORTED_TARGET libcjson)
+  add_library(hx_cjson INTERFACE)
+  target_link_libraries(hx_cjson INTERFACE PkgConfig::CJSON)
+else()
+  set(_cjson ${HX_DEPS_DIR}/cjson)
+  if(NOT EXISTS ${_cjson}/cJSON.c)
+    message(FATAL_ERROR "cJSON sources missing in ${_cjson}: run scripts/setup")
+  endif()
+  add_library(hx_cjson STATIC ${_cjson}/cJSON.c)
+  # Same include form as Debian's package: <cjson/cJSON.h>.
+  configure_file(${_cjson}/cJSON.h ${CMAKE_BINARY_DIR}/include/cjson/cJSON.h COPYONLY)
+  target_include_directories(hx_cjson SYSTEM PUBLIC ${CMAKE_BINARY_DIR}/include)
+  target_compile_options(hx_cjson PRIVATE -w)
+endif()
+
+if(HX_HAVE_HTTP AND NOT WIN32)
+  find_package(CURL REQUIRED)
+endif()
+
+if(HX_BUILD_TESTS)
+  if(NOT CMAKE_CROSSCOMPILING AND NOT HX_SANITIZE)
+    find_package(GTest REQUIRED)
+  else()
+    # Built from source so that it matches this target's ABI and sanitizer flags.
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+    add_library(GTest::gmock ALIAS gmock)
+  endif()
+  include(GoogleTest)
+endif()

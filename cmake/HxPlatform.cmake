@@ -1,0 +1,23 @@
+# Which platform layer and which optional services this target gets.
+if(WIN32)
+  set(HX_OS win32)
+  set(HX_HAVE_HTTP ON)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0601)
+  # Static runtime: wine and users' machines need no MinGW DLLs beside the program.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+else()
+  set(HX_OS posix)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # No i386 libcurl/OpenSSL on the build machines: those services are compiled as unavailable.
+    set(HX_HAVE_HTTP OFF)
+  else()
+    set(HX_HAVE_HTTP ON)
+  endif()
+endif()
+
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  # Emulated tests (qemu, wine) are slower: tests scale their deadlines by this.
+  set(HX_TEST_TIMEOUT_SCALE 4)
+else()
+  set(HX_TEST_TIMEOUT_SCALE 1)
+endif()

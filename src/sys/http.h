@@ -1,0 +1,22 @@
+// A blocking HTTP(S) GET into memory: libcurl on Linux, WinINet on Windows,
+// unavailable on 32-bit Linux (no i386 libcurl on the build machines).
+// Any thread may call it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+struct SysHttpRequest {
+  std::string_view url;
+  std::string_view agent;
+  int timeout_ms = 15000;        // connect, send and receive, each
+  std::size_t max_bytes = 0;     // a longer body fails the request
+};
+
+enum class SysHttpStatus { ok, unavailable, failed, too_large };
+
+// Fetches the URL with the system's proxy settings, no caching, redirects
+// followed. The HTTP status code is not examined: whatever body arrives is
+// returned. A transfer that breaks off keeps the bytes received so far.
+SysHttpStatus sys_http_get(const SysHttpRequest& req, std::string& body);
