@@ -68,12 +68,19 @@ bool parse_decimal(std::string_view s, long long lo, long long hi, long long& ou
 bool is_valid_utf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const size_t n = s.size();
-  for (size_t i = 0; i < n;) {
-    if (p[i] < 0x80) {
+  size_t i = 0;
+  while (i < n) {
+    unsigned c = p[i];
+    if (c < 0x80) {
       ++i;
       continue;
     }
-    int len = lead_len(p[i]);
+    // Chinese text is almost all three-byte sequences: test those first.
+    if ((c & 0xF0) == 0xE0 && i + 2 < n && is_cont(p[i + 1]) && is_cont(p[i + 2])) {
+      i += 3;
+      continue;
+    }
+    int len = lead_len(static_cast<unsigned char>(c));
     if (len == 0 || i + static_cast<size_t>(len) > n) return false;
     for (int k = 1; k < len; ++k) {
       if (!is_cont(p[i + static_cast<size_t>(k)])) return false;
@@ -101,8 +108,10 @@ std::optional<std::string> hx_auto_to_utf8(std::string_view s) {
 }
 
 std::optional<std::string> hx_gbk_safe_utf8(std::string_view s) {
-  // Ordinary Chinese text passes the whole-text test and costs one scan.
-  if (!is_valid_utf8(s) || sys_cp936_holds(s)) return std::string(s);
+  // Ordinary Chinese text passes the whole-text test and costs one scan. Text
+  // that passes it is strictly well-formed UTF-8, so validity needs asking
+  // only when the test fails.
+  if (sys_cp936_holds(s) || !is_valid_utf8(s)) return std::string(s);
   std::string out;
   out.reserve(s.size() + 16);
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
