@@ -10,6 +10,9 @@ else()
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # No i386 libcurl/OpenSSL on the build machines: those services are compiled as unavailable.
     set(HX_HAVE_HTTP OFF)
+    # 64-bit file offsets, inode numbers and time: without them readdir and
+    # stat fail with EOVERFLOW on large file systems, and times end in 2038.
+    add_compile_definitions(_FILE_OFFSET_BITS=64 _TIME_BITS=64)
   else()
     set(HX_HAVE_HTTP ON)
   endif()

@@ -55,9 +55,23 @@ bool sys_cp936_to_utf8(std::string_view gbk, std::string& out) {
   return to_wide(kGbk, gbk, w) && from_wide(CP_UTF8, w, out);
 }
 
+// GBK holds no character beyond the BMP; the converter would give one "?"
+// per surrogate, we give one per character as for any other.
+static void fold_surrogate_pairs(std::wstring& w) {
+  size_t o = 0;
+  for (size_t i = 0; i < w.size(); ++i, ++o) {
+    bool pair = w[i] >= 0xD800 && w[i] <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF;
+    w[o] = pair ? L'?' : w[i];
+    if (pair) ++i;
+  }
+  w.resize(o);
+}
+
 bool sys_utf8_to_cp936(std::string_view utf8, std::string& out) {
   std::wstring w;
-  return to_wide(CP_UTF8, utf8, w) && from_wide(kGbk, w, out);
+  if (!to_wide(CP_UTF8, utf8, w)) return false;
+  fold_surrogate_pairs(w);
+  return from_wide(kGbk, w, out);
 }
 
 bool sys_cp936_holds(std::string_view utf8) {
