@@ -69,12 +69,16 @@ int write_entry(int level, const char* source, const char* tag, const char* text
   return sink ? sink(&e, user) : 0;
 }
 
+int clamp_cap(int capacity) {
+  return capacity < HX_LOG_CAP_MIN ? HX_LOG_CAP_MIN : capacity > HX_LOG_CAP_MAX ? HX_LOG_CAP_MAX : capacity;
+}
+
 }  // namespace
 
 const char* hx_log_default_tag(int level) { return level >= 1 && level <= 8 ? kDefaultTags[level] : kDefaultTags[0]; }
 
 void hx_log_init(int capacity) {
-  int cap = capacity < HX_LOG_CAP_MIN ? HX_LOG_CAP_MIN : capacity > HX_LOG_CAP_MAX ? HX_LOG_CAP_MAX : capacity;
+  int cap = clamp_cap(capacity);
   std::unique_ptr<hx_log_entry[]> buf(new (std::nothrow) hx_log_entry[static_cast<size_t>(cap)]());
   {
     std::lock_guard lock(g_cs);
@@ -84,6 +88,22 @@ void hx_log_init(int capacity) {
     g_total = 0;
   }
   for (int i = 0; i < HX_LOG_LEVELS; ++i) g_switch[i] = i != HX_LOG_DEBUG;
+}
+
+void hx_log_resize(int capacity) {
+  int cap = clamp_cap(capacity);
+  std::unique_ptr<hx_log_entry[]> buf(new (std::nothrow) hx_log_entry[static_cast<size_t>(cap)]());
+  if (!buf) return;  // keep the ring we have
+  std::lock_guard lock(g_cs);
+  if (g_cap == 0) g_total = 0;
+  int keep = g_count < cap ? g_count : cap;  // g_count is 0 without a ring
+  for (int i = 0; i < keep; ++i) {           // oldest kept entry first
+    buf[i] = g_buf[((g_head - keep + i) % g_cap + g_cap) % g_cap];
+  }
+  buf.swap(g_buf);
+  g_cap = cap;
+  g_count = keep;
+  g_head = keep % cap;
 }
 
 void hx_log_shutdown() {

@@ -45,6 +45,10 @@ using hx_log_sink = int (*)(const hx_log_entry* entry, void* user);
 // switches of levels 0..7 on and 8 off. If the ring cannot be allocated the
 // capacity is 0 and entries reach only the sink.
 void hx_log_init(int capacity);
+// Changes the capacity (clamped as above), keeping the newest entries, the
+// total and the switches. Lets start-up log before the settings that size the
+// ring are read. Without a ring it behaves as hx_log_init.
+void hx_log_resize(int capacity);
 // Frees the ring; entries then reach only the sink.
 void hx_log_shutdown();
 // Level switches. Levels outside 0..8 are ignored (and read as off).

@@ -130,6 +130,15 @@ inline constexpr std::size_t HX_READ_MAX = 33554432;  // 32 MiB, inclusive
 bool hx_dir_create(std::string_view path);
 bool hx_file_exists(std::string_view path);
 bool hx_dir_exists(std::string_view path);
+// Deletes a file; true when one was deleted.
+bool hx_remove_file(std::string_view path);
+// The entries of a directory (UTF-8 names, "." and ".." left out) in the
+// order the file system gives them; empty when it cannot be read.
+struct HxDirEntry {
+  std::string name;
+  bool is_dir;
+};
+std::vector<HxDirEntry> hx_list_dir(std::string_view path);
 // A whole file; nullopt when it cannot be opened or read, or is larger than
 // HX_READ_MAX.
 std::optional<std::string> hx_read_file(std::string_view path);

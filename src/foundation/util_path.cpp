@@ -169,6 +169,14 @@ bool hx_file_exists(std::string_view path) { return sys_file_exists(path_u8(path
 
 bool hx_dir_exists(std::string_view path) { return sys_dir_exists(path_u8(path)); }
 
+bool hx_remove_file(std::string_view path) { return sys_remove_file(path_u8(path)); }
+
+std::vector<HxDirEntry> hx_list_dir(std::string_view path) {
+  std::vector<HxDirEntry> out;
+  for (auto& e : sys_list_dir(path_u8(path))) out.push_back({std::move(e.name), e.is_dir});
+  return out;
+}
+
 std::optional<std::string> hx_read_file(std::string_view path) {
   try {
     std::string data;

@@ -1,0 +1,58 @@
+// The host process: command line, single instance, start-up in its fixed
+// order, the boot thread and the shutdown in its fixed order.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "config/cfg.h"
+
+inline constexpr const char* HX_SDK_VERSION = "1.1.7";
+inline constexpr int HX_EXIT_NO_WINDOW = 3;
+inline constexpr int HX_UPDATED_WAIT_MS = 8000;
+inline constexpr int HX_BOOT_WAIT_MS = 10000;
+inline constexpr std::size_t HX_DIR_ARG_MAX = 511;
+
+// The data-directory value from the command line ("--dir=X" or "--dir X"),
+// else from `env` (HX_RUN_DIR): cut at the first space or tab and at 511
+// characters, a leading double quote dropped with everything from the last
+// one. nullopt when neither gives a non-empty value.
+std::optional<std::string> hx_host_dir_value(std::string_view cmdline, const std::optional<std::string>& env);
+// The process id after "--updated-pid" (spaces and "=" skipped), 0 if none.
+int hx_host_updated_pid(std::string_view cmdline);
+// "QQ1, QQ2, …" over the accounts with an id, stopping once longer than 231
+// bytes; empty when there is none.
+std::string hx_host_login_summary(const HxCfg& cfg);
+
+// A thread that can be asked to stop and waited for with a limit. A thread
+// that misses the limit is never killed (it may hold a lock): it is left
+// running and reported as stuck.
+class HxBootThread {
+ public:
+  ~HxBootThread();
+  void start(std::function<void(const std::atomic<bool>& stop)> body);
+  // Sets the stop flag and waits up to `timeout_ms`; false when the thread
+  // is still running, in which case it is detached.
+  bool stop_and_wait(int timeout_ms);
+
+ private:
+  // Shared with the thread, which may outlive this object when it is stuck.
+  struct State {
+    std::atomic<bool> stop{false};
+    std::mutex mu;
+    std::condition_variable cv;
+    bool done = false;  // guarded by mu
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+  std::thread thread_;
+};
+
+// The whole process: returns the exit code.
+int hx_host_main(int argc, char** argv);

@@ -1,0 +1,3 @@
+#include "plugin/dlgwatch.h"
+
+void hx_dlgwatch_stop() {}

@@ -1,0 +1,29 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "sys/console.h"
+
+void sys_console_init(std::function<void()> on_stop) {
+  ::signal(SIGPIPE, SIG_IGN);
+  // Stop signals are taken by one thread with sigwait, so the handler may do
+  // anything; every thread started after this inherits the blocked mask.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set, cb = std::move(on_stop)] {
+    for (;;) {
+      int sig = 0;
+      if (::sigwait(&set, &sig) == 0) cb();
+    }
+  }).detach();
+}
+
+void sys_console_write(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}

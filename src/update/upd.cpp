@@ -1,0 +1,3 @@
+#include "update/upd.h"
+
+bool hx_upd_bootstrap() { return false; }
