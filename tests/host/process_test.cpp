@@ -82,6 +82,18 @@ TEST(HostProcess, SecondInstanceWakesTheFirstAndExits) {
   finish(first);
 }
 
+TEST(HostProcess, UpdatedVersionWaitsForTheOldProcess) {
+  TempDir cwd, old_data, new_data;
+  HostProcess old_version({"--dir=" + old_data.path()}, cwd.path());
+  ASSERT_TRUE(old_version.wait_for(kReady)) << old_version.output();
+  std::string pid = std::to_string(old_version.pid());
+  HostProcess new_version({"--dir=" + new_data.path(), "--updated", "--updated-pid=" + pid}, cwd.path());
+  EXPECT_FALSE(new_version.wait_for("数据目录：", 500)) << "must wait while the old version runs";
+  old_version.kill();
+  EXPECT_TRUE(new_version.wait_for(kReady)) << new_version.output();
+  finish(new_version);
+}
+
 TEST(HostProcess, SameProgramDirectoryFromTwoWorkingDirectories) {
   TempDir cwd1, cwd2;
   HostProcess first({}, cwd1.path());

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -32,11 +33,26 @@ std::optional<std::string> sys_getenv(std::string_view name) {
   return std::string(v);
 }
 
+namespace {
+// A process that has exited but was not yet reaped by its parent still
+// answers kill(pid, 0); its state in /proc says it is a zombie.
+bool is_zombie(int pid) {
+  std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return false;
+  char buf[512] = {};
+  size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+  std::fclose(f);
+  const char* close = std::strrchr(buf, ')');  // the name may hold spaces and parentheses
+  return n > 0 && close && close[1] == ' ' && close[2] == 'Z';
+}
+}  // namespace
+
 bool sys_wait_pid(int pid, int timeout_ms) {
   // Not our child: poll for its existence.
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
+    if ((::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) || is_zombie(pid)) return true;
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
