@@ -89,7 +89,7 @@ TEST(HostProcess, UpdatedVersionWaitsForTheOldProcess) {
   std::string pid = std::to_string(old_version.pid());
   HostProcess new_version({"--dir=" + new_data.path(), "--updated", "--updated-pid=" + pid}, cwd.path());
   EXPECT_FALSE(new_version.wait_for("数据目录：", 500)) << "must wait while the old version runs";
-  old_version.kill();
+  old_version.force_end();
   EXPECT_TRUE(new_version.wait_for(kReady)) << new_version.output();
   finish(new_version);
 }

@@ -24,7 +24,7 @@ class HostProcess {
   // Waits for the process to end and for all of its output.
   bool wait_exit(int* code, int timeout_ms = 15000);
   bool request_stop() { return proc_.request_stop(); }
-  void kill() { proc_.kill(); }
+  void force_end() { proc_.kill(); }
   int pid() const { return proc_.pid(); }
   std::string output();
 
