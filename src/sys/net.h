@@ -38,14 +38,26 @@ class SysSocket {
 // Starts the socket library (Winsock); safe to call more than once. False
 // when it cannot be started.
 bool sys_net_init();
+// Releases the socket library again (no sockets may be in use).
+void sys_net_free();
 
-// Listens on ip:port (port 0 picks a free one, reported in *bound_port).
+// Listens on ip:port with SO_REUSEADDR and the system's largest backlog; an
+// empty ip or "0.0.0.0" means every interface. Port 0 picks a free port,
+// reported in *bound_port.
 SysSocket sys_tcp_listen(std::string_view ip, std::uint16_t port, std::uint16_t* bound_port);
 // Waits for a connection; `peer` (optional) receives "a.b.c.d:port".
 // An invalid socket when the listener was shut down or failed.
 SysSocket sys_tcp_accept(const SysSocket& listener, std::string* peer);
 // Connects to an IPv4 address or host name. Invalid on failure.
 SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port);
+
+// Socket options: no Nagle delay; a limit on how long one send may block.
+bool sys_tcp_nodelay(const SysSocket& s);
+bool sys_tcp_send_timeout(const SysSocket& s, int ms);
+// A limit on how long one receive may block; 0 removes it.
+bool sys_tcp_recv_timeout(const SysSocket& s, int ms);
+// "a.b.c.d:port" of the connected peer, or "unknown".
+std::string sys_tcp_peer(const SysSocket& s);
 
 // Bytes sent or received, 0 when the peer closed (receive), -1 on error.
 long sys_tcp_send(const SysSocket& s, const void* data, std::size_t len);

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@ void SysSocket::close() {
 
 bool sys_net_init() { return true; }
 
+void sys_net_free() {}
+
 SysSocket sys_tcp_listen(std::string_view ip, std::uint16_t port, std::uint16_t* bound_port) {
   SysSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (s.handle() < 0) return SysSocket();
@@ -28,7 +31,11 @@ SysSocket sys_tcp_listen(std::string_view ip, std::uint16_t port, std::uint16_t*
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  if (::inet_pton(AF_INET, std::string(ip).c_str(), &addr.sin_addr) != 1) return SysSocket();
+  if (ip.empty() || ip == "0.0.0.0") {
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  } else if (::inet_pton(AF_INET, std::string(ip).c_str(), &addr.sin_addr) != 1) {
+    return SysSocket();
+  }
   if (::bind(fd_of(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return SysSocket();
   if (::listen(fd_of(s), SOMAXCONN) != 0) return SysSocket();
   if (bound_port) {
@@ -72,6 +79,32 @@ SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port) {
   }
   ::freeaddrinfo(list);
   return s;
+}
+
+bool sys_tcp_nodelay(const SysSocket& s) {
+  int on = 1;
+  return ::setsockopt(fd_of(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+bool sys_tcp_send_timeout(const SysSocket& s, int ms) {
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  return ::setsockopt(fd_of(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool sys_tcp_recv_timeout(const SysSocket& s, int ms) {
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  return ::setsockopt(fd_of(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+std::string sys_tcp_peer(const SysSocket& s) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  char ip[INET_ADDRSTRLEN];
+  if (::getpeername(fd_of(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET ||
+      !::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip)) {
+    return "unknown";
+  }
+  return std::string(ip) + ":" + std::to_string(ntohs(addr.sin_port));
 }
 
 long sys_tcp_send(const SysSocket& s, const void* data, std::size_t len) {

@@ -24,6 +24,8 @@ bool sys_net_init() {
   return ok;
 }
 
+void sys_net_free() { WSACleanup(); }
+
 SysSocket sys_tcp_listen(std::string_view ip, std::uint16_t port, std::uint16_t* bound_port) {
   sys_net_init();
   SysSocket s = own(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -31,7 +33,13 @@ SysSocket sys_tcp_listen(std::string_view ip, std::uint16_t port, std::uint16_t*
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  if (::inet_pton(AF_INET, std::string(ip).c_str(), &addr.sin_addr) != 1) return SysSocket();
+  if (ip.empty() || ip == "0.0.0.0") {
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  } else if (::inet_pton(AF_INET, std::string(ip).c_str(), &addr.sin_addr) != 1) {
+    return SysSocket();
+  }
+  BOOL on = TRUE;
+  ::setsockopt(sock_of(s), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
   if (::bind(sock_of(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return SysSocket();
   if (::listen(sock_of(s), SOMAXCONN) != 0) return SysSocket();
   if (bound_port) {
@@ -72,6 +80,32 @@ SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port) {
   }
   ::freeaddrinfo(list);
   return s;
+}
+
+bool sys_tcp_nodelay(const SysSocket& s) {
+  BOOL on = TRUE;
+  return ::setsockopt(sock_of(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
+bool sys_tcp_send_timeout(const SysSocket& s, int ms) {
+  DWORD v = static_cast<DWORD>(ms);
+  return ::setsockopt(sock_of(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&v), sizeof v) == 0;
+}
+
+bool sys_tcp_recv_timeout(const SysSocket& s, int ms) {
+  DWORD v = static_cast<DWORD>(ms);
+  return ::setsockopt(sock_of(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&v), sizeof v) == 0;
+}
+
+std::string sys_tcp_peer(const SysSocket& s) {
+  sockaddr_in addr{};
+  int len = sizeof addr;
+  char ip[INET_ADDRSTRLEN];
+  if (::getpeername(sock_of(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET ||
+      !::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip)) {
+    return "unknown";
+  }
+  return std::string(ip) + ":" + std::to_string(ntohs(addr.sin_port));
 }
 
 long sys_tcp_send(const SysSocket& s, const void* data, std::size_t len) {

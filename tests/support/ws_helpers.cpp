@@ -1,0 +1,116 @@
+#include "support/ws_helpers.h"
+
+#include <chrono>
+
+#include "link/ws_proto.h"
+#include "support/temp_dir.h"
+
+ws_callbacks WsRecorder::callbacks() { return {on_open, on_message, on_close, this}; }
+
+template <class Pred>
+bool WsRecorder::wait(int ms, Pred pred) {
+  std::unique_lock lock(mu_);
+  return cv_.wait_for(lock, std::chrono::milliseconds(ms * kTimeoutScale), pred);
+}
+
+WsRecorder::~WsRecorder() { wait(10000, [this] { return closes_ >= opens_; }); }
+
+bool WsRecorder::wait_open(int ms) { return wait(ms, [this] { return opens_ > 0; }); }
+bool WsRecorder::wait_close(int ms) { return wait(ms, [this] { return closes_ > 0; }); }
+bool WsRecorder::wait_messages(std::size_t n, int ms) { return wait(ms, [&] { return messages_.size() >= n; }); }
+
+std::vector<std::string> WsRecorder::messages() {
+  std::lock_guard lock(mu_);
+  return messages_;
+}
+ws_conn* WsRecorder::conn() {
+  std::lock_guard lock(mu_);
+  return conn_;
+}
+int WsRecorder::opens() {
+  std::lock_guard lock(mu_);
+  return opens_;
+}
+int WsRecorder::closes() {
+  std::lock_guard lock(mu_);
+  return closes_;
+}
+
+void WsRecorder::on_open(ws_conn* c, void* user) {
+  auto* r = static_cast<WsRecorder*>(user);
+  std::lock_guard lock(r->mu_);
+  r->conn_ = c;
+  ++r->opens_;
+  r->cv_.notify_all();
+}
+
+void WsRecorder::on_message(ws_conn* c, const char* data, std::size_t len, void* user) {
+  auto* r = static_cast<WsRecorder*>(user);
+  if (r->echo) hx_ws_send(c, data, len);
+  std::lock_guard lock(r->mu_);
+  r->messages_.emplace_back(data, len);
+  r->cv_.notify_all();
+}
+
+void WsRecorder::on_close(ws_conn*, void* user) {
+  auto* r = static_cast<WsRecorder*>(user);
+  std::lock_guard lock(r->mu_);
+  ++r->closes_;
+  r->cv_.notify_all();
+}
+
+RawPeer::RawPeer(int port) : sock_(sys_tcp_connect("127.0.0.1", static_cast<std::uint16_t>(port))) {}
+
+bool RawPeer::send(const std::string& bytes) {
+  std::size_t put = 0;
+  while (put < bytes.size()) {
+    long n = sys_tcp_send(sock_, bytes.data() + put, bytes.size() - put);
+    if (n <= 0) return false;
+    put += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string RawPeer::read(std::size_t n, int ms) {
+  sys_tcp_recv_timeout(sock_, ms * kTimeoutScale);
+  std::string out;
+  char buf[65536];
+  while (out.size() < n) {
+    long got = sys_tcp_recv(sock_, buf, std::min(sizeof buf, n - out.size()));
+    if (got <= 0) break;
+    out.append(buf, static_cast<std::size_t>(got));
+  }
+  return out;
+}
+
+std::string RawPeer::read_head(int ms) {
+  sys_tcp_recv_timeout(sock_, ms * kTimeoutScale);
+  std::string head;
+  char c;
+  while (head.size() < 8192 && sys_tcp_recv(sock_, &c, 1) == 1) {
+    head += c;
+    if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
+  }
+  return head;
+}
+
+bool RawPeer::upgrade(const std::string& path, const std::string& headers) {
+  send("GET " + path + " HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" + headers + "\r\n");
+  return read_head().find(" 101 ") != std::string::npos;
+}
+
+bool RawPeer::at_eof(int ms) {
+  sys_tcp_recv_timeout(sock_, ms * kTimeoutScale);
+  char c;
+  return sys_tcp_recv(sock_, &c, 1) == 0;
+}
+
+std::string ws_client_frame(std::uint8_t first_byte, const std::string& payload, std::uint64_t announced) {
+  std::uint8_t key[4] = {0xA1, 0xB2, 0xC3, 0xD4}, hdr[14];
+  std::size_t h = ws_frame_header(first_byte & 0x0F, announced == ~0ull ? payload.size() : announced, key, hdr);
+  hdr[0] = first_byte;
+  std::string body = payload;
+  ws_mask(body.data(), body.size(), key);
+  return std::string(reinterpret_cast<char*>(hdr), h) + body;
+}
