@@ -237,15 +237,11 @@ void server_handshake(ws_server* srv, SysSocket s) {
       break;
   }
   std::lock_guard lock(srv->mu);
-  // Ended connections leave the list, so that only live ones count.
+  // Closed connections leave the list, so that only live ones count.
   std::erase_if(srv->conns, [](ws_conn* c) {
-    bool ended;
-    {
-      std::lock_guard end(c->endMu);
-      ended = c->ended;
-    }
-    if (ended) hx_ws_release(c);
-    return ended;
+    if (c->open) return false;
+    hx_ws_release(c);
+    return true;
   });
   if (static_cast<int>(srv->conns.size()) >= WS_MAX_SERVER_CONNS || srv->stop) {
     send_all(s, WS_BUSY, std::strlen(WS_BUSY));

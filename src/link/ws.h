@@ -40,8 +40,8 @@ bool hx_ws_client_start(const char* host, int port, const char* path, const char
 
 // Listens on bind:port (empty or "0.0.0.0": every interface; port 0: any
 // free port). A non-empty token must be presented by every client. Null on
-// failure. At most 16 live connections: a seventeenth is answered 503 and
-// closed (ended connections leave the list as new ones arrive).
+// failure. At most 16 open connections: a seventeenth is answered 503 and
+// closed (closed connections leave the list as new ones arrive).
 ws_server* hx_ws_server_start(const char* bind, int port, const char* token, ws_callbacks cb);
 // Stops accepting, closes every listed connection and frees the server.
 // Returns 0 when freed, 1 when the accept thread did not end within 5 s (the

@@ -10,16 +10,23 @@ std::string HostProcess::exe() {
   return hx_path_join(hx_path_join(dir, "src"), HX_SEP == '\\' ? "tolvex.exe" : "tolvex");
 }
 
+namespace {
+std::vector<std::string> with_emulator(std::vector<std::string> args) {
+  if (std::string(HX_TEST_EMULATOR).empty()) return args;
+  args.insert(args.begin(), HostProcess::exe());  // the kernel here cannot start 32-bit programs itself
+  return args;
+}
+}  // namespace
+
 HostProcess::HostProcess(std::vector<std::string> args, const std::string& cwd,
-                         std::vector<std::pair<std::string, std::string>> env) {
+                         std::vector<std::pair<std::string, std::string>> env)
+    : ChildProcess(std::string(HX_TEST_EMULATOR).empty() ? exe() : HX_TEST_EMULATOR, with_emulator(std::move(args)),
+                   cwd, std::move(env)) {}
+
+ChildProcess::ChildProcess(const std::string& exe, std::vector<std::string> args, const std::string& cwd,
+                           std::vector<std::pair<std::string, std::string>> env) {
   SysSpawn spec;
-  std::string emulator = HX_TEST_EMULATOR;
-  if (emulator.empty()) {
-    spec.exe = exe();
-  } else {
-    spec.exe = emulator;  // the kernel here cannot start 32-bit programs itself
-    args.insert(args.begin(), exe());
-  }
+  spec.exe = exe;
   spec.args = std::move(args);
   spec.cwd = cwd;
   spec.env = std::move(env);
@@ -41,25 +48,25 @@ HostProcess::HostProcess(std::vector<std::string> args, const std::string& cwd,
   });
 }
 
-HostProcess::~HostProcess() {
+ChildProcess::~ChildProcess() {
   proc_.kill();
   if (reader_.joinable()) reader_.join();
 }
 
-bool HostProcess::wait_for(const std::string& text, int timeout_ms) {
+bool ChildProcess::wait_for(const std::string& text, int timeout_ms) {
   std::unique_lock lock(mu_);
   return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms * kTimeoutScale),
                       [&] { return out_.find(text) != std::string::npos || eof_; }) &&
          out_.find(text) != std::string::npos;
 }
 
-bool HostProcess::wait_exit(int* code, int timeout_ms) {
+bool ChildProcess::wait_exit(int* code, int timeout_ms) {
   if (!proc_.wait(timeout_ms * kTimeoutScale, code)) return false;
   std::unique_lock lock(mu_);
   return cv_.wait_for(lock, std::chrono::milliseconds(5000 * kTimeoutScale), [&] { return eof_; });
 }
 
-std::string HostProcess::output() {
+std::string ChildProcess::output() {
   std::lock_guard lock(mu_);
   return out_;
 }

@@ -10,13 +10,12 @@
 
 #include "sys/process.h"
 
-class HostProcess {
+// A child program whose output (stdout and stderr) is collected as it comes.
+class ChildProcess {
  public:
-  // Starts build/<target>/src/tolvex with `args` in `cwd`, under the target's
-  // emulator when there is one.
-  HostProcess(std::vector<std::string> args, const std::string& cwd,
-              std::vector<std::pair<std::string, std::string>> env = {});
-  ~HostProcess();
+  ChildProcess(const std::string& exe, std::vector<std::string> args, const std::string& cwd = "",
+               std::vector<std::pair<std::string, std::string>> env = {});
+  ~ChildProcess();
 
   bool started() const { return proc_.valid(); }
   // Waits until the output holds `text`, at most `timeout_ms` (scaled for emulators).
@@ -28,9 +27,6 @@ class HostProcess {
   int pid() const { return proc_.pid(); }
   std::string output();
 
-  // Where the host program is.
-  static std::string exe();
-
  private:
   SysProcess proc_;
   std::thread reader_;
@@ -38,6 +34,15 @@ class HostProcess {
   std::condition_variable cv_;
   std::string out_;   // guarded by mu_
   bool eof_ = false;  // guarded by mu_
+};
+
+// The host program, build/<target>/src/tolvex, under the target's emulator
+// when there is one.
+class HostProcess : public ChildProcess {
+ public:
+  HostProcess(std::vector<std::string> args, const std::string& cwd,
+              std::vector<std::pair<std::string, std::string>> env = {});
+  static std::string exe();
 };
 
 // Whether `text` holds `a` before `b` (both present).
