@@ -6,6 +6,8 @@ const MAX = 8 * 1024 * 1024;
 const SIZES = [0, 125, 126, 65535, 65536, 4194303];
 const args = process.argv.slice(2);
 const arg = (name) => (args.includes(name) ? args[args.indexOf(name) + 1] : undefined);
+// Exits once everything printed is out: a pipe is written asynchronously.
+const finish = (code) => process.stdout.write('', () => process.exit(code));
 
 function serve(token) {
   const wss = new WebSocketServer({
@@ -44,9 +46,9 @@ function client(url, token, expectStatus) {
   if (expectStatus) {
     ws.on('unexpected-response', (req, res) => {
       report('refused ' + res.statusCode, res.statusCode === Number(expectStatus), String(res.statusCode));
-      process.exit(failed ? 1 : 0);
+      finish(failed ? 1 : 0);
     });
-    ws.on('open', () => { report('refused', false, 'handshake accepted'); process.exit(1); });
+    ws.on('open', () => { report('refused', false, 'handshake accepted'); finish(1); });
     ws.on('error', () => {});
     return;
   }
@@ -58,7 +60,7 @@ function client(url, token, expectStatus) {
     const take = () => { if (inbox.length) { clearTimeout(t); wake = null; resolve(inbox.shift()); } else wake = take; };
     take();
   });
-  ws.on('error', (e) => { report('connect', false, e.message); process.exit(1); });
+  ws.on('error', (e) => { report('connect', false, e.message); finish(1); });
   ws.on('open', async () => {
     try {
       for (const size of SIZES) {
@@ -83,11 +85,11 @@ function client(url, token, expectStatus) {
       });
       ws.ping('ping-payload');
       report('ping', await pong, 'no matching pong');
-      ws.on('close', (code) => { report('close', true); process.exit(failed ? 1 : 0); });
+      ws.on('close', (code) => { report('close', true); finish(failed ? 1 : 0); });
       ws.close();
     } catch (e) {
       report('scenario', false, e.message);
-      process.exit(1);
+      finish(1);
     }
   });
 }

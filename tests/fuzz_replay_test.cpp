@@ -1,0 +1,34 @@
+// Replays every stored fuzz input (seeds and regressions) through its target,
+// so that each platform runs what the fuzzers found.
+#include <gtest/gtest.h>
+
+#include "foundation/util.h"
+#include "fuzz.h"
+
+HX_FUZZ_ENTRY(ws_frames);
+HX_FUZZ_ENTRY(ws_request);
+HX_FUZZ_ENTRY(ws_response);
+
+namespace {
+
+using Entry = int (*)(const std::uint8_t*, std::size_t);
+
+void replay(const char* corpus, Entry entry) {
+  std::string dir = hx_path_join(hx_path_join(std::string(HX_SOURCE_DIR) + "/fuzz", "corpus"), corpus);
+  int inputs = 0;
+  for (const HxDirEntry& e : hx_list_dir(dir)) {
+    if (e.is_dir) continue;
+    std::optional<std::string> data = hx_read_file(hx_path_join(dir, e.name));
+    ASSERT_TRUE(data) << e.name;
+    SCOPED_TRACE(e.name);
+    entry(reinterpret_cast<const std::uint8_t*>(data->data()), data->size());
+    ++inputs;
+  }
+  EXPECT_GT(inputs, 0) << "no corpus in " << dir;
+}
+
+TEST(FuzzReplay, WsFrames) { replay("ws_frames", fuzz_ws_frames); }
+TEST(FuzzReplay, WsRequest) { replay("ws_request", fuzz_ws_request); }
+TEST(FuzzReplay, WsResponse) { replay("ws_response", fuzz_ws_response); }
+
+}  // namespace
