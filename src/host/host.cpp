@@ -32,7 +32,7 @@ void elapsed(std::uint64_t start, unsigned& secs, unsigned& hundredths) {
   hundredths = static_cast<unsigned>(ms % 1000 / 10);
 }
 
-void boot_thread(const std::atomic<bool>& stop) {
+void boot_thread(HxStop& stop) {
   std::uint64_t t0 = sys_ticks_ms();
   hx_pl_init(g_cfg.pluginThreads);
   unsigned s, h;
@@ -114,35 +114,6 @@ std::string hx_host_login_summary(const HxCfg& cfg) {
   return out;
 }
 
-HxBootThread::~HxBootThread() {
-  if (thread_.joinable()) thread_.detach();
-}
-
-void HxBootThread::start(std::function<void(const std::atomic<bool>& stop)> body) {
-  thread_ = std::thread([state = state_, body = std::move(body)] {
-    body(state->stop);
-    {
-      std::lock_guard lock(state->mu);
-      state->done = true;
-    }
-    state->cv.notify_all();
-  });
-}
-
-bool HxBootThread::stop_and_wait(int timeout_ms) {
-  state_->stop = true;
-  if (!thread_.joinable()) return true;
-  std::unique_lock lock(state_->mu);
-  bool done = state_->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return state_->done; });
-  lock.unlock();
-  if (done) {
-    thread_.join();
-  } else {
-    thread_.detach();
-  }
-  return done;
-}
-
 int hx_host_main(int argc, char** argv) {
   // 1. Uptime and crash filter.
   hx_uptime_reset();
@@ -206,7 +177,7 @@ int hx_host_main(int argc, char** argv) {
   hx_img_init();
   hx_av_init();
   hx_ob_init();
-  HxBootThread boot;
+  HxThread boot;
   boot.start(boot_thread);
   int code = hx_ui_loop();
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "config/cfg.h"
+#include "foundation/thread.h"
 
 inline constexpr const char* HX_SDK_VERSION = "1.1.7";
 inline constexpr int HX_EXIT_NO_WINDOW = 3;
@@ -30,29 +31,6 @@ int hx_host_updated_pid(std::string_view cmdline);
 // "QQ1, QQ2, …" over the accounts with an id, stopping once longer than 231
 // bytes; empty when there is none.
 std::string hx_host_login_summary(const HxCfg& cfg);
-
-// A thread that can be asked to stop and waited for with a limit. A thread
-// that misses the limit is never killed (it may hold a lock): it is left
-// running and reported as stuck.
-class HxBootThread {
- public:
-  ~HxBootThread();
-  void start(std::function<void(const std::atomic<bool>& stop)> body);
-  // Sets the stop flag and waits up to `timeout_ms`; false when the thread
-  // is still running, in which case it is detached.
-  bool stop_and_wait(int timeout_ms);
-
- private:
-  // Shared with the thread, which may outlive this object when it is stuck.
-  struct State {
-    std::atomic<bool> stop{false};
-    std::mutex mu;
-    std::condition_variable cv;
-    bool done = false;  // guarded by mu
-  };
-  std::shared_ptr<State> state_ = std::make_shared<State>();
-  std::thread thread_;
-};
 
 // The whole process: returns the exit code.
 int hx_host_main(int argc, char** argv);

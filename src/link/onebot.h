@@ -1,20 +1,61 @@
-// Account links to the backends (OneBot v11 over WebSocket).
+// Account links to the backends over OneBot v11: one live connection per bot
+// account, login detection, reconnection, heartbeat, per-account counters,
+// event intake and action calls.
 //
-// The link layer is still to come: these entry points keep the host's start-up
-// and shutdown sequence in its final shape.
+// Forward mode: the host connects to each account's backend. Reverse mode:
+// backends connect to the host's WebSocket server and are recognised by
+// asking them get_login_info. Any thread may call these unless noted.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
-// Prepares the link table. Main thread, during start-up.
+inline constexpr int HX_MAX_LINKS = 16;
+inline constexpr int HX_RETRY_SEC_DEFAULT = 30;
+
+// Prepares the link layer (once) and clears the stop flag. Main thread.
 void hx_ob_init();
-// Starts the links of all accounts; `result` receives a short summary. Returns
-// the number of accounts for which a connection was started.
-int hx_ob_auto_login_all(std::string& result);
-// The one-second heartbeat, driven by the user interface's timer.
-void hx_ob_tick();
-// Stops every link with bounded waits.
+// Starts all links: the reverse server, or a forward client per account with
+// an address. Returns the connections started (reverse: 1 or 0).
+int hx_ob_start();
+// Stops everything with bounded waits; a receive thread that does not end
+// marks the socket library as stuck (hx_ob_ws_stuck).
 void hx_ob_stop();
-// True when a socket stayed stuck in a blocking call during hx_ob_stop, so
-// that the socket library must not be released.
 bool hx_ob_ws_stuck();
+
+// Connects one account (or, in reverse mode, makes sure the server runs).
+// True when a connection was started or the account is online already.
+bool hx_ob_login(std::string_view qq);
+// Closes an account's link and stops its reconnection.
+void hx_ob_logout(std::string_view qq);
+// Logs in every account when 自动登录 is on; `result` receives a one-line
+// summary. Returns the accounts for which a connection was started.
+int hx_ob_auto_login_all(std::string& result);
+// The heartbeat: pings links idle for 心跳 seconds. At most once a second.
+void hx_ob_tick();
+
+bool hx_ob_online(std::string_view qq);
+std::int64_t hx_ob_login_time(std::string_view qq);
+int hx_ob_link_count();
+bool hx_ob_is_reverse();
+
+// Per-account counters. Kinds: 0 received, 1 sent, 2 friends, else groups;
+// an unknown QQ gives 0 for the message counters and -1 for the others.
+void hx_ob_stat_bump(std::string_view qq, long long received, long long sent);
+void hx_ob_stat_set_roster(std::string_view qq, long long friends, long long groups);
+long long hx_ob_stat_get(std::string_view qq, int kind);
+// Starts fetching nickname, friend and group counts after a login.
+void hx_ob_stat_refresh_roster(std::string_view qq);
+
+// Sends a OneBot action on the link of `bot_qq` and, with a timeout above 0,
+// waits for the reply carrying the same echo. True when the reply came in
+// time (or, without waiting, when the request was sent); `reply` (optional)
+// receives the whole reply text when one arrived. Never waits on a link's
+// receive thread: such a call fails at once.
+bool hx_ob_call(std::string_view bot_qq, std::string_view action, std::string_view params,
+                std::optional<std::string>* reply, int timeout_ms);
+
+// A OneBot event text fed in as if it came from a backend (no connection).
+void hx_ob_feed_event(std::string_view text);

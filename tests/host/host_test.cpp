@@ -72,22 +72,23 @@ TEST(HostBoot, LoginSummary) {
 }
 
 TEST(HostBoot, ThreadThatFinishesIsJoined) {
-  HxBootThread boot;
+  HxThread boot;
   std::atomic<bool> saw_stop{false};
-  boot.start([&](const std::atomic<bool>& stop) {
-    while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  boot.start([&](HxStop& stop) {
+    EXPECT_TRUE(stop.sleep_for(60000));  // woken by the stop request, not by the time
     saw_stop = true;
   });
   EXPECT_TRUE(boot.stop_and_wait(5000));
   EXPECT_TRUE(saw_stop);
+  EXPECT_TRUE(boot.finished());
 }
 
 TEST(HostBoot, StuckThreadIsReportedNotKilled) {
   auto release = std::make_shared<std::atomic<bool>>(false);
   auto finished = std::make_shared<std::atomic<bool>>(false);
   {
-    HxBootThread boot;
-    boot.start([release, finished](const std::atomic<bool>&) {
+    HxThread boot;
+    boot.start([release, finished](HxStop&) {
       while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       *finished = true;
     });

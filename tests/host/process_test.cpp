@@ -144,6 +144,22 @@ TEST(HostProcess, BootThreadAndAutoLogin) {
   }
 }
 
+TEST(HostProcess, ReconnectIntervalFromTheEnvironment) {
+  struct Case {
+    const char* value;
+    bool taken;
+  } cases[] = {{"1", true}, {"3600", true}, {"0", false}, {"3601", false}, {"x", false}};
+  for (const auto& c : cases) {
+    TempDir cwd, data;
+    HostProcess host({"--dir=" + data.path()}, cwd.path(), {{"HX_WS_RETRY_SEC", c.value}});
+    ASSERT_TRUE(host.wait_for(kReady)) << host.output();
+    ASSERT_TRUE(host.wait_for("插件加载完成")) << host.output();
+    std::string line = std::string("断线重连间隔已设为 ") + c.value + " 秒（HX_WS_RETRY_SEC）";
+    EXPECT_EQ(host.output().find(line) != std::string::npos, c.taken) << c.value << "\n" << host.output();
+    finish(host);
+  }
+}
+
 TEST(HostProcess, ReverseModeIsAnnouncedAndAccountFilesIgnored) {
   TempDir cwd, data;
   write_settings(data.path(), "开启反向通信模式=真\r\n");

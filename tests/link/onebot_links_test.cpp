@@ -1,0 +1,301 @@
+// Account links against the scripted OneBot backend over real sockets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "config/cfg.h"
+#include "foundation/log.h"
+#include "foundation/util.h"
+#include "link/onebot.h"
+#include "plugin/plugin.h"
+#include "support/backend.h"
+#include "support/temp_dir.h"
+#include "sys/clock.h"
+#include "sys/net.h"
+#include "sys/process.h"
+
+namespace {
+
+bool wait_until(const std::function<bool()>& pred, int ms = 10000) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms * kTimeoutScale);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+int count_logged(const std::string& text) {
+  int n = 0;
+  hx_log_entry e;
+  for (int i = 0; hx_log_at(i, &e); ++i) n += std::string(e.text).find(text) != std::string::npos;
+  return n;
+}
+
+int count_notified(const std::string& what) {
+  auto all = hx_pl_notifications();
+  return static_cast<int>(std::count(all.begin(), all.end(), what));
+}
+
+int free_port() {
+  std::uint16_t port = 0;
+  SysSocket s = sys_tcp_listen("127.0.0.1", 0, &port);
+  return port;
+}
+
+class Links : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!Backend::available(&why)) GTEST_SKIP() << why;
+    hx_set_data_dir(dir.path());
+    hx_log_init(20000);
+    hx_log_set_switch(HX_LOG_DEBUG, 1);
+    hx_cfg_load();
+    hx_ob_init();
+  }
+  void TearDown() override {
+    hx_ob_stop();
+    hx_log_shutdown();
+    hx_set_data_dir("");
+  }
+  void add_account(const std::string& qq, int port, const std::string& key = "") {
+    HxAccount acc{};
+    std::strcpy(acc.id, qq.c_str());
+    std::strcpy(acc.ip, "127.0.0.1");
+    std::strcpy(acc.key, key.c_str());
+    acc.port = port;
+    ASSERT_TRUE(hx_cfg_save_bot(&acc));
+    hx_cfg_scan_bots();
+  }
+  static bool retry_is_one_second() { return sys_getenv("HX_WS_RETRY_SEC").value_or("") == "1"; }
+
+  TempDir dir;
+};
+
+const char* kLifecycleLater = R"({"events": [
+  {"at_ms": 400, "event": {"post_type": "meta_event", "meta_event_type": "lifecycle", "sub_type": "connect"}},
+  {"at_ms": 800, "event": {"post_type": "meta_event", "meta_event_type": "lifecycle", "sub_type": "disable"}},
+  {"at_ms": 1200, "event": {"post_type": "meta_event", "meta_event_type": "lifecycle", "sub_type": "disable"}}]})";
+
+TEST_F(Links, ForwardLoginIsAnnouncedOnce) {
+  Backend backend({"forward", "--self-id", "10001"}, kLifecycleLater);
+  ASSERT_GT(backend.port(), 0) << backend.output();
+  add_account("10001", backend.port());
+  ASSERT_TRUE(hx_ob_login("10001"));
+  ASSERT_TRUE(wait_until([] { return count_notified("+10001") == 1; }));
+  EXPECT_TRUE(hx_ob_online("10001"));
+  EXPECT_GT(hx_ob_login_time("10001"), 0);
+  EXPECT_EQ(hx_ob_link_count(), 1);
+  EXPECT_TRUE(hx_ob_login("10001"));  // already online
+  EXPECT_EQ(count_logged("账号 10001 已经在线"), 1);
+  // The second connect announces nothing; the first other lifecycle is a logout, once.
+  ASSERT_TRUE(wait_until([] { return count_notified("-10001") == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(count_notified("+10001"), 1);
+  EXPECT_EQ(count_notified("-10001"), 1);
+  EXPECT_EQ(count_logged("--------[10001]->执行【正向】连接 127.0.0.1:" + std::to_string(backend.port())), 1);
+  EXPECT_EQ(count_logged("正向通信连接成功：127.0.0.1:" + std::to_string(backend.port())), 1);
+}
+
+TEST_F(Links, DropAndReconnectThenLogoutStopsRetries) {
+  if (!retry_is_one_second()) GTEST_SKIP() << "needs HX_WS_RETRY_SEC=1 (ctest sets it)";
+  int port;
+  {
+    Backend first({"forward", "--self-id", "20002"});
+    port = first.port();
+    add_account("20002", port);
+    ASSERT_TRUE(hx_ob_login("20002"));
+    ASSERT_TRUE(wait_until([] { return hx_ob_online("20002"); }));
+  }  // killed
+  ASSERT_TRUE(wait_until([] { return count_notified("-20002") == 1; }));
+  EXPECT_EQ(count_logged("正向通信连接断开"), 1);
+  ASSERT_TRUE(wait_until([] { return count_logged("第 2 次尝试重连 20002") == 1; }, 15000));
+  EXPECT_EQ(count_logged("连接已断开，第 1 次尝试重新连接 127.0.0.1:" + std::to_string(port) + "（每 1 秒一次）"), 1);
+
+  Backend again({"forward", "--self-id", "20002", "--port", std::to_string(port)});
+  ASSERT_EQ(again.port(), port) << again.output();
+  ASSERT_TRUE(wait_until([] { return hx_ob_online("20002"); }, 15000));
+  EXPECT_EQ(count_notified("+20002"), 2);
+
+  hx_ob_logout("20002");
+  EXPECT_EQ(count_logged("账号 20002 主动登出，关闭连接"), 1);
+  EXPECT_TRUE(wait_until([] { return count_notified("-20002") == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  EXPECT_FALSE(hx_ob_online("20002")) << "no reconnect after a logout";
+}
+
+TEST_F(Links, LogoutOfAReconnectingAccountStopsItsRetries) {
+  if (!retry_is_one_second()) GTEST_SKIP() << "needs HX_WS_RETRY_SEC=1 (ctest sets it)";
+  add_account("30003", free_port());  // nobody listens there
+  ASSERT_TRUE(hx_ob_login("30003"));
+  ASSERT_TRUE(wait_until([] { return count_logged("第 1 次尝试重新连接") == 1; }, 10000));
+  hx_ob_logout("30003");
+  EXPECT_EQ(count_logged("账号 30003 当前未在线"), 1);
+  int attempts = count_logged("次尝试重");
+  std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+  EXPECT_EQ(count_logged("次尝试重"), attempts);
+}
+
+TEST_F(Links, RefusedTokenIsRetriedAtTheIntervalOnly) {
+  if (!retry_is_one_second()) GTEST_SKIP() << "needs HX_WS_RETRY_SEC=1 (ctest sets it)";
+  Backend backend({"forward", "--self-id", "40004", "--token", "right"});
+  add_account("40004", backend.port(), "wrong");
+  ASSERT_TRUE(hx_ob_login("40004"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+  EXPECT_FALSE(hx_ob_online("40004"));
+  // One attempt per reconnect round (every 2 s at most), never a tight loop.
+  EXPECT_LE(count_logged("次尝试重"), 3);
+  EXPECT_GE(count_logged("次尝试重"), 1);
+}
+
+TEST_F(Links, TokenIsSentToTheBackend) {
+  Backend backend({"forward", "--self-id", "50005", "--token", "right"});
+  add_account("50005", backend.port(), "right");
+  ASSERT_TRUE(hx_ob_login("50005"));
+  EXPECT_TRUE(wait_until([] { return hx_ob_online("50005"); }));
+}
+
+class ReverseLinks : public Links {
+ protected:
+  void SetUp() override {
+    Links::SetUp();
+    if (IsSkipped()) return;
+    g_cfg.reverseMode = 1;
+    g_cfg.reversePort = free_port();
+    std::strcpy(g_cfg.token, "tok");
+    url = "ws://127.0.0.1:" + std::to_string(g_cfg.reversePort) + "/";
+    std::string result;
+    ASSERT_EQ(hx_ob_auto_login_all(result), 1) << result;
+  }
+  std::string url;
+};
+
+TEST_F(ReverseLinks, WrongTokenIsRefused) {
+  Backend backend({"reverse", "--url", url, "--token", "nope"});
+  EXPECT_EQ(backend.first_line(), "REFUSED 403");
+  EXPECT_EQ(g_cfg.accountCount, 0);
+}
+
+TEST_F(ReverseLinks, RecognitionAddsTheAccountAndItLeavesWithTheConnection) {
+  {
+    Backend backend({"reverse", "--url", url, "--token", "tok", "--self-id", "12345", "--nickname", ""});
+    ASSERT_EQ(backend.first_line(), "CONNECTED");
+    ASSERT_TRUE(wait_until([] { return count_notified("+12345") == 1; }));
+    EXPECT_EQ(count_logged("反向通信接入识别成功：QQ=12345 昵称=(未取到) 来自=127.0.0.1:"), 1);
+    ASSERT_NE(hx_cfg_bot("12345"), nullptr);
+    EXPECT_STREQ(hx_cfg_bot("12345")->ip, "127.0.0.1");
+    EXPECT_TRUE(hx_ob_online("12345"));
+    EXPECT_TRUE(backend.wait_record("\"action\": \"get_login_info\"", 2000));
+  }
+  ASSERT_TRUE(wait_until([] { return count_notified("-12345") == 1; }));
+  EXPECT_EQ(hx_cfg_bot("12345"), nullptr);
+  EXPECT_EQ(count_logged("反向通信断开：已从账号列表移除（QQ=12345，不写盘 / 不重连）"), 1);
+  EXPECT_FALSE(hx_file_exists(hx_cfg_bot_dir() + "QQ12345.json")) << "reverse accounts are never written";
+}
+
+TEST_F(ReverseLinks, StringIdAndNickname) {
+  Backend backend({"reverse", "--url", url, "--token", "tok", "--self-id", "67890", "--id-as", "string",
+                   "--nickname", "小助手"});
+  ASSERT_TRUE(wait_until([] { return count_notified("+67890") == 1; }));
+  EXPECT_STREQ(hx_cfg_bot("67890")->nickname, "小助手");
+  EXPECT_EQ(count_logged("QQ=67890 昵称=小助手"), 1);
+}
+
+TEST_F(ReverseLinks, UnansweredRecognitionLeavesTheConnectionAnonymous) {
+  Backend backend({"reverse", "--url", url, "--token", "tok"}, R"({"replies": {"get_login_info": {"mode": "never"}}})");
+  ASSERT_TRUE(wait_until([] { return count_logged("5 秒内未响应 get_login_info") == 1; }, 12000));
+  EXPECT_EQ(g_cfg.accountCount, 0);
+  EXPECT_EQ(hx_ob_link_count(), 1);
+  EXPECT_TRUE(hx_pl_notifications().empty());
+}
+
+TEST_F(ReverseLinks, FullAccountListIgnoresTheNewcomer) {
+  for (int i = 0; i < HX_MAX_ACCOUNTS; ++i) std::snprintf(g_cfg.accounts[i].id, 32, "9%04d", i);
+  g_cfg.accountCount = HX_MAX_ACCOUNTS;
+  Backend backend({"reverse", "--url", url, "--token", "tok", "--self-id", "77777"});
+  ASSERT_TRUE(wait_until([] { return count_logged("反向通信接入：账号列表已满（16），忽略接入 QQ=77777") == 1; }));
+  EXPECT_EQ(hx_cfg_bot("77777"), nullptr);
+}
+
+TEST_F(ReverseLinks, ReconnectUnderTheSameQqReplacesTheOldLink) {
+  Backend first({"reverse", "--url", url, "--token", "tok", "--self-id", "88888"});
+  ASSERT_TRUE(wait_until([] { return count_notified("+88888") == 1; }));
+  Backend second({"reverse", "--url", url, "--token", "tok", "--self-id", "88888"});
+  ASSERT_TRUE(wait_until([&] { return first.output().find("CLOSED") != std::string::npos; }));
+  ASSERT_TRUE(wait_until([] { return hx_ob_link_count() == 1; }));
+  EXPECT_EQ(g_cfg.accountCount, 1);
+  EXPECT_EQ(count_notified("+88888"), 1) << "the account never went away";
+  EXPECT_EQ(count_notified("-88888"), 0);
+  EXPECT_TRUE(hx_ob_online("88888"));
+}
+
+TEST_F(Links, HeartbeatPingsIdleLinks) {
+  Backend backend({"forward", "--self-id", "60006"});
+  add_account("60006", backend.port());
+  ASSERT_TRUE(hx_ob_login("60006"));
+  ASSERT_TRUE(wait_until([] { return hx_ob_online("60006"); }));
+  g_cfg.heartbeat = 0;  // counts as 600: a fresh link is not idle
+  hx_ob_tick();
+  g_cfg.heartbeat = 1;
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  EXPECT_TRUE(backend.records().empty());
+  hx_ob_tick();
+  EXPECT_TRUE(backend.wait_record("\"kind\": \"ping\"", 3000));
+}
+
+TEST_F(Links, StatisticsCounters) {
+  EXPECT_EQ(hx_ob_stat_get("404", 0), 0);
+  EXPECT_EQ(hx_ob_stat_get("404", 1), 0);
+  EXPECT_EQ(hx_ob_stat_get("404", 2), -1);
+  EXPECT_EQ(hx_ob_stat_get("404", 3), -1);
+  hx_ob_stat_bump("405", 0, 0);  // no slot for nothing
+  EXPECT_EQ(hx_ob_stat_get("405", 2), -1);
+  hx_ob_stat_bump("405", 3, 1);
+  hx_ob_stat_set_roster("405", 12, -1);
+  EXPECT_EQ(hx_ob_stat_get("405", 0), 3);
+  EXPECT_EQ(hx_ob_stat_get("405", 1), 1);
+  EXPECT_EQ(hx_ob_stat_get("405", 2), 12);
+  EXPECT_EQ(hx_ob_stat_get("405", 9), -1);
+}
+
+TEST_F(Links, AutoLoginSummaries) {
+  std::string result;
+  g_cfg.autoLogin = 0;
+  EXPECT_EQ(hx_ob_auto_login_all(result), 0);
+  EXPECT_EQ(result, "启动时自动登录：开关为「关」，未发起任何连接");
+  g_cfg.autoLogin = 1;
+  EXPECT_EQ(hx_ob_auto_login_all(result), 0);
+  EXPECT_EQ(result, "启动时自动登录：无账号配置（Bot 目录下没有 QQ*.json）");
+  Backend backend({"forward", "--self-id", "70007"});
+  add_account("70007", backend.port());
+  add_account("70008", 0);  // no usable address
+  EXPECT_EQ(hx_ob_auto_login_all(result), 1);
+  EXPECT_EQ(result, "启动时自动登录：1/2 个账号已发起（正向）");
+  EXPECT_EQ(count_logged("账号 70008 缺少有效的监听地址，无法登录"), 1);
+}
+
+TEST_F(Links, ShutdownEndsWithinItsLimits) {
+  Backend live({"forward", "--self-id", "80001"}, R"({"replies": {"*": {"mode": "never"}}})");
+  add_account("80001", live.port());
+  add_account("80002", free_port());  // reconnecting
+  ASSERT_TRUE(hx_ob_login("80001"));
+  hx_ob_login("80002");
+  ASSERT_TRUE(wait_until([] { return hx_ob_online("80001"); }));
+  // A call left waiting on a backend that never answers.
+  std::thread caller([] { hx_ob_call("80001", "get_status", "{}", nullptr, 4000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto t0 = std::chrono::steady_clock::now();
+  hx_ob_stop();
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  caller.join();
+  EXPECT_LT(secs, 5.0 + 3.0 + 6.0 * 16 + 3.0 * 16) << "the sum of the stated limits";
+  EXPECT_FALSE(hx_ob_ws_stuck());
+  EXPECT_EQ(hx_ob_link_count(), 0);
+}
+
+}  // namespace
