@@ -72,7 +72,7 @@ class Backend:
             data = {"user_id": self.self_id if self.args.id_as == "number" else str(self.self_id),
                     "nickname": self.args.nickname}
         else:
-            data = rule.get("data")
+            data = self.fill(rule.get("data"), 0)
         body = {"status": "ok", "retcode": 0, "data": data}
         if mode == "failed":
             body = {"status": "failed", "retcode": rule.get("retcode", 100), "data": None}
