@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/util.h"
+
 inline constexpr int HX_MAX_LINKS = 16;
 inline constexpr int HX_RETRY_SEC_DEFAULT = 30;
 
@@ -57,5 +59,38 @@ void hx_ob_stat_refresh_roster(std::string_view qq);
 bool hx_ob_call(std::string_view bot_qq, std::string_view action, std::string_view params,
                 std::optional<std::string>* reply, int timeout_ms);
 
+// The same without waiting, with printf-style parameters; true when sent.
+bool hx_ob_call_fmt(std::string_view bot_qq, std::string_view action, const char* fmt, ...) HX_PRINTF_FMT(3, 4);
+
 // A OneBot event text fed in as if it came from a backend (no connection).
 void hx_ob_feed_event(std::string_view text);
+
+// Event types of notices and requests (the codes of the plugin SDK) from the
+// event's post_type, notice_type, request_type (and whether it is present),
+// sub_type and user_id; and their names for log lines.
+int hx_ob_event_type(std::string_view post, std::string_view notice, std::string_view request, bool has_request,
+                     std::string_view sub, std::string_view user);
+const char* hx_ob_event_name(int type);
+
+// The per-account cache of recent group messages (500 per account, 16
+// accounts), for the text of recalled messages. Put stores only when 启用消息缓存
+// is on and both bot QQ and message id are given; texts are kept as UTF-8,
+// at most 4,095 bytes, cut at a character boundary.
+inline constexpr int HX_MSGCACHE_PER_ACCOUNT = 500;
+inline constexpr std::size_t HX_MSGCACHE_TEXT_MAX = 4095;
+void hx_ob_msgcache_put(std::string_view bot_qq, std::string_view message_id, std::string_view group,
+                        std::string_view sender, std::string_view nickname, std::string_view text);
+std::optional<std::string> hx_ob_msgcache_get(std::string_view bot_qq, std::string_view message_id);
+void hx_ob_msgcache_clear();
+
+// Waits (against one deadline) for the roster threads and forgets them.
+void hx_ob_roster_join(int ms);
+
+// The last message handed to the plugins while capture is on (for self-tests).
+struct HxCapture {
+  int kind;  // 1 group, 2 private, 0 nothing captured
+  std::string bot, sender, peer, group, message_id, group_name, nickname, text;  // GBK, as plugins get them
+};
+void hx_ob_cap_begin();
+void hx_ob_cap_end();
+bool hx_ob_cap_last(HxCapture* out);

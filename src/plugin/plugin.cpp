@@ -22,3 +22,54 @@ std::vector<std::string> hx_pl_notifications() {
 }
 
 const char* hx_pl_current_name() { return nullptr; }
+
+namespace {
+std::vector<HxDispatched> g_dispatched;  // guarded by g_notifyMu
+constexpr std::size_t kDispatchedKept = 10000;
+
+const char* text_or_empty(const char* s) { return s ? s : ""; }
+
+void keep(HxDispatched d) {
+  std::lock_guard lock(g_notifyMu);
+  if (g_dispatched.size() >= kDispatchedKept) g_dispatched.erase(g_dispatched.begin());
+  g_dispatched.push_back(std::move(d));
+}
+}  // namespace
+
+void hx_pl_dispatch_group(const HxGroupMsg* rec) {
+  if (!rec) return;
+  HxDispatched d{0, *rec, {}, {}, {}};
+  for (const char* t : {rec->group_name, rec->card, rec->raw_message, rec->message, rec->nickname}) {
+    d.texts.emplace_back(text_or_empty(t));
+  }
+  d.group.group_name = d.group.card = d.group.raw_message = d.group.message = d.group.nickname = nullptr;
+  keep(std::move(d));
+}
+
+void hx_pl_dispatch_private(const HxPrivateMsg* rec) {
+  if (!rec) return;
+  HxDispatched d{1, {}, *rec, {}, {}};
+  for (const char* t : {rec->message, rec->nickname, rec->raw_message, rec->empty}) d.texts.emplace_back(text_or_empty(t));
+  d.priv.message = d.priv.nickname = d.priv.raw_message = d.priv.empty = nullptr;
+  keep(std::move(d));
+}
+
+void hx_pl_dispatch_event(const HxEventMsg* rec) {
+  if (!rec) return;
+  HxDispatched d{2, {}, {}, *rec, {}};
+  for (const char* t : {rec->group_name, rec->text_a, rec->text_b, rec->content, rec->flag}) {
+    d.texts.emplace_back(text_or_empty(t));
+  }
+  d.event.group_name = d.event.text_a = d.event.text_b = d.event.content = d.event.flag = nullptr;
+  keep(std::move(d));
+}
+
+std::vector<HxDispatched> hx_pl_dispatched() {
+  std::lock_guard lock(g_notifyMu);
+  return g_dispatched;
+}
+
+void hx_pl_dispatched_clear() {
+  std::lock_guard lock(g_notifyMu);
+  g_dispatched.clear();
+}
