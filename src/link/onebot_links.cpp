@@ -463,14 +463,17 @@ void ob_touch_link(ws_conn* c, std::string_view self_qq) {
 void ob_lifecycle(std::string_view self_qq, std::string_view sub_type) {
   std::string qq(self_qq);
   if (sub_type == "connect") {
+    {
+      // The login time is there before anyone is told of the login.
+      std::lock_guard lock(g_linkCs);
+      for (auto& l : g_links) {
+        if (l.conn && qq == l.selfQq) l.loginTime = hx_now();
+      }
+    }
     if (!link_swap_login(qq, true)) {
       hx_log(HX_LOG_LOGIN, ob_source(qq), kUp, "通知登录成功");
       hx_pl_notify_login(qq.c_str(), 1);
       if (!qq.empty()) hx_ob_stat_refresh_roster(qq);
-    }
-    std::lock_guard lock(g_linkCs);
-    for (auto& l : g_links) {
-      if (l.conn && qq == l.selfQq) l.loginTime = hx_now();
     }
     return;
   }

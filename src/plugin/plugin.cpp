@@ -1,5 +1,7 @@
 #include "plugin/plugin.h"
 
+#include <atomic>
+#include <deque>
 #include <mutex>
 
 namespace {
@@ -24,14 +26,16 @@ std::vector<std::string> hx_pl_notifications() {
 const char* hx_pl_current_name() { return nullptr; }
 
 namespace {
-std::vector<HxDispatched> g_dispatched;  // guarded by g_notifyMu
+std::deque<HxDispatched> g_dispatched;  // guarded by g_notifyMu; the newest kept
+std::atomic<std::uint64_t> g_dispatchTotal{0};
 constexpr std::size_t kDispatchedKept = 10000;
 
 const char* text_or_empty(const char* s) { return s ? s : ""; }
 
 void keep(HxDispatched d) {
+  g_dispatchTotal.fetch_add(1, std::memory_order_relaxed);
   std::lock_guard lock(g_notifyMu);
-  if (g_dispatched.size() >= kDispatchedKept) g_dispatched.erase(g_dispatched.begin());
+  if (g_dispatched.size() >= kDispatchedKept) g_dispatched.pop_front();
   g_dispatched.push_back(std::move(d));
 }
 }  // namespace
@@ -66,8 +70,10 @@ void hx_pl_dispatch_event(const HxEventMsg* rec) {
 
 std::vector<HxDispatched> hx_pl_dispatched() {
   std::lock_guard lock(g_notifyMu);
-  return g_dispatched;
+  return {g_dispatched.begin(), g_dispatched.end()};
 }
+
+std::uint64_t hx_pl_dispatch_total() { return g_dispatchTotal.load(); }
 
 void hx_pl_dispatched_clear() {
   std::lock_guard lock(g_notifyMu);

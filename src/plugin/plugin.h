@@ -4,6 +4,7 @@
 // shutdown sequence in its final shape.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,8 @@ struct HxDispatched {
   std::vector<std::string> texts;
 };
 std::vector<HxDispatched> hx_pl_dispatched();
+// Records dispatched since the start (all of them, not only those kept).
+std::uint64_t hx_pl_dispatch_total();
 void hx_pl_dispatched_clear();
 
 // Name caches of the plugin host, keyed by bot account and id, holding UTF-8

@@ -118,7 +118,7 @@ TEST_F(Intake, EventRecordFields) {
   hx_pl_dispatched_clear();
   hx_ob_feed_event(R"({"self_id":1,"post_type":"notice","notice_type":"group_ban","sub_type":"ban","group_id":2,)"
                    R"("user_id":3,"operator_id":4,"duration":600})");
-  const HxEventMsg& b = events().at(0).event;
+  const HxEventMsg b = events().at(0).event;
   EXPECT_EQ(b.group_id, 2);
   EXPECT_EQ(b.user_qq, 3);
   EXPECT_EQ(b.operator_qq, 4);

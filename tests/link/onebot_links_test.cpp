@@ -243,7 +243,7 @@ TEST_F(Links, HeartbeatPingsIdleLinks) {
   hx_ob_tick();
   g_cfg.heartbeat = 1;
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  EXPECT_TRUE(backend.records().empty());
+  for (const auto& r : backend.records()) EXPECT_EQ(r.find("\"ping\""), std::string::npos) << r;
   hx_ob_tick();
   EXPECT_TRUE(backend.wait_record("\"kind\": \"ping\"", 3000));
 }

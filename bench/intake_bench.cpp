@@ -1,0 +1,122 @@
+// Event intake and action calls, with a fast in-process C++ peer (our own
+// WebSocket server) standing in for the backend so that it is not the
+// bottleneck:
+//   (1) group-message events per second from WebSocket frame to the
+//       dispatcher (log line on and off);
+//   (2) action round trips (call -> reply -> return): calls/s, p50, p99.
+//
+//   build/linux/bench/intake_bench [events] [calls]
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/cfg.h"
+#include "foundation/log.h"
+#include "foundation/util.h"
+#include "link/onebot.h"
+#include "link/ws.h"
+#include "plugin/plugin.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::mutex g_mu;
+std::condition_variable g_cv;
+ws_conn* g_peer = nullptr;  // the backend side of the link
+
+void peer_open(ws_conn* c, void*) {
+  std::lock_guard lock(g_mu);
+  g_peer = hx_ws_addref(c);
+  g_cv.notify_all();
+}
+
+// Answers every action at once with an ok reply carrying its echo.
+void peer_message(ws_conn* c, const char* data, std::size_t len, void*) {
+  std::string_view text(data, len);
+  size_t at = text.find("\"echo\":");
+  if (at == std::string_view::npos) return;
+  std::string_view echo = text.substr(at + 7);
+  echo = echo.substr(0, echo.find_first_of(",}"));
+  std::string reply = R"({"status":"ok","retcode":0,"data":null,"echo":)" + std::string(echo) + "}";
+  hx_ws_send(c, reply.data(), reply.size());
+}
+
+double events_per_second(int n) {
+  std::vector<std::string> events;
+  for (int i = 0; i < n; ++i) {
+    events.push_back(R"({"time":1700000000,"self_id":10001,"post_type":"message","message_type":"group","sub_type":"normal",)"
+                     R"("group_id":20001,"user_id":30001,"message_id":)" + std::to_string(i) +
+                     R"(,"message":"大家好，这是一条普通的群消息 hello 123","raw_message":"大家好，这是一条普通的群消息 hello 123",)"
+                     R"("sender":{"user_id":30001,"nickname":"小明","card":"明明"}})");
+  }
+  std::uint64_t base = hx_pl_dispatch_total();
+  auto t0 = Clock::now();
+  for (const auto& e : events) hx_ws_send(g_peer, e.data(), e.size());
+  while (hx_pl_dispatch_total() - base < static_cast<std::uint64_t>(n)) std::this_thread::yield();
+  return n / std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int n_events = argc > 1 ? std::atoi(argv[1]) : 100000;
+  int n_calls = argc > 2 ? std::atoi(argv[2]) : 20000;
+  hx_ws_global_init();
+  hx_log_init(1000);
+  std::memset(&g_cfg, 0, sizeof g_cfg);
+  g_cfg.recvGroup = g_cfg.recvPrivate = g_cfg.recvEvent = 1;
+  g_cfg.heartbeat = 600;
+  g_cfg.msgCache = 1;
+  hx_ob_init();
+
+  ws_server* srv = hx_ws_server_start("127.0.0.1", 0, "", {peer_open, peer_message, nullptr, nullptr});
+  HxAccount& acc = g_cfg.accounts[g_cfg.accountCount++];
+  std::strcpy(acc.id, "10001");
+  std::strcpy(acc.ip, "127.0.0.1");
+  acc.port = hx_ws_server_port(srv);
+  hx_ob_login("10001");
+  {
+    std::unique_lock lock(g_mu);
+    g_cv.wait(lock, [] { return g_peer != nullptr; });
+  }
+  std::string hello = R"({"self_id":10001,"post_type":"meta_event","meta_event_type":"lifecycle","sub_type":"connect"})";
+  hx_ws_send(g_peer, hello.data(), hello.size());
+  while (!hx_ob_online("10001")) std::this_thread::yield();
+
+  events_per_second(2000);  // warm-up
+  g_cfg.logGroup = 1;
+  double with_log = events_per_second(n_events);
+  g_cfg.logGroup = 0;
+  double without_log = events_per_second(n_events);
+
+  std::vector<double> rtts;
+  auto t0 = Clock::now();
+  for (int i = 0; i < n_calls; ++i) {
+    auto c0 = Clock::now();
+    std::optional<std::string> reply;
+    if (!hx_ob_call("10001", "get_status", "{}", &reply, 5000)) std::printf("call %d failed\n", i);
+    rtts.push_back(std::chrono::duration<double, std::micro>(Clock::now() - c0).count());
+  }
+  double call_rate = n_calls / std::chrono::duration<double>(Clock::now() - t0).count();
+  std::sort(rtts.begin(), rtts.end());
+
+  std::printf("intake, %d group-message events, frame -> dispatcher:\n", n_events);
+  std::printf("  with the 群聊 log line    %10.0f events/s\n", with_log);
+  std::printf("  without it               %10.0f events/s\n", without_log);
+  std::printf("action calls, %d sequential round trips against an instant peer:\n", n_calls);
+  std::printf("  %10.0f calls/s   p50 %.1f us   p99 %.1f us\n", call_rate, rtts[rtts.size() / 2],
+              rtts[rtts.size() * 99 / 100]);
+  hx_ob_stop();
+  hx_ws_release(g_peer);
+  hx_ws_server_stop(srv);
+  return 0;
+}
