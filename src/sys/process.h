@@ -51,7 +51,7 @@ class SysProcess {
   void kill();
 
  private:
-  friend SysProcess sys_spawn(const SysSpawn& spec);
+  friend SysProcess sys_spawn(const SysSpawn& req);
   void release();
 
   int pid_ = 0;
@@ -61,4 +61,4 @@ class SysProcess {
   int exitCode_ = 0;
 };
 
-SysProcess sys_spawn(const SysSpawn& spec);
+SysProcess sys_spawn(const SysSpawn& req);

@@ -16,17 +16,9 @@
 #include "plugin/plugin.h"
 #include "support/backend.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace {
-
-bool wait_until(const std::function<bool()>& pred, int ms = 10000) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms * kTimeoutScale);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 bool logged(const std::string& text) {
   hx_log_entry e;

@@ -14,20 +14,12 @@
 #include "plugin/plugin.h"
 #include "support/backend.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 #include "sys/clock.h"
 #include "sys/net.h"
 #include "sys/process.h"
 
 namespace {
-
-bool wait_until(const std::function<bool()>& pred, int ms = 10000) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms * kTimeoutScale);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 int count_logged(const std::string& text) {
   int n = 0;

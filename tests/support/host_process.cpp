@@ -25,12 +25,12 @@ HostProcess::HostProcess(std::vector<std::string> args, const std::string& cwd,
 
 ChildProcess::ChildProcess(const std::string& exe, std::vector<std::string> args, const std::string& cwd,
                            std::vector<std::pair<std::string, std::string>> env) {
-  SysSpawn spec;
-  spec.exe = exe;
-  spec.args = std::move(args);
-  spec.cwd = cwd;
-  spec.env = std::move(env);
-  proc_ = sys_spawn(spec);
+  SysSpawn req;
+  req.exe = exe;
+  req.args = std::move(args);
+  req.cwd = cwd;
+  req.env = std::move(env);
+  proc_ = sys_spawn(req);
   if (!proc_.valid()) return;
   reader_ = std::thread([this] {
     char buf[4096];

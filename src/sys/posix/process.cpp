@@ -124,22 +124,22 @@ void SysProcess::kill() {
   if (pid_ > 0 && !reaped_) ::kill(pid_, SIGKILL);
 }
 
-SysProcess sys_spawn(const SysSpawn& spec) {
+SysProcess sys_spawn(const SysSpawn& req) {
   SysProcess p;
   int pipefd[2] = {-1, -1};
-  if (spec.capture_output && ::pipe2(pipefd, O_CLOEXEC) != 0) return p;
+  if (req.capture_output && ::pipe2(pipefd, O_CLOEXEC) != 0) return p;
 
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (spec.capture_output) {
+  if (req.capture_output) {
     posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
     posix_spawn_file_actions_adddup2(&fa, pipefd[1], 2);
   }
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  std::string cwd = spec.cwd;
+  std::string cwd = req.cwd;
 
-  std::vector<std::string> args{spec.exe};
-  args.insert(args.end(), spec.args.begin(), spec.args.end());
+  std::vector<std::string> args{req.exe};
+  args.insert(args.end(), req.args.begin(), req.args.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -148,10 +148,10 @@ SysProcess sys_spawn(const SysSpawn& spec) {
   for (char** e = environ; *e; ++e) {
     std::string_view entry(*e);
     bool replaced = false;
-    for (const auto& [k, v] : spec.env) replaced |= entry.substr(0, entry.find('=')) == k;
+    for (const auto& [k, v] : req.env) replaced |= entry.substr(0, entry.find('=')) == k;
     if (!replaced) env.emplace_back(entry);
   }
-  for (const auto& [k, v] : spec.env) {
+  for (const auto& [k, v] : req.env) {
     if (!v.empty()) env.push_back(k + "=" + v);
   }
   std::vector<char*> envp;
@@ -172,15 +172,15 @@ SysProcess sys_spawn(const SysSpawn& spec) {
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   pid_t pid = 0;
-  int rc = ::posix_spawn(&pid, spec.exe.c_str(), &fa, &attr, argv.data(), envp.data());
+  int rc = ::posix_spawn(&pid, req.exe.c_str(), &fa, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
-  if (spec.capture_output) ::close(pipefd[1]);
+  if (req.capture_output) ::close(pipefd[1]);
   if (rc != 0) {
-    if (spec.capture_output) ::close(pipefd[0]);
+    if (req.capture_output) ::close(pipefd[0]);
     return p;
   }
   p.pid_ = pid;
-  p.out_ = spec.capture_output ? pipefd[0] : -1;
+  p.out_ = req.capture_output ? pipefd[0] : -1;
   return p;
 }

@@ -130,29 +130,29 @@ void SysProcess::kill() {
   if (handle_ != -1 && !reaped_) TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1);
 }
 
-SysProcess sys_spawn(const SysSpawn& spec) {
+SysProcess sys_spawn(const SysSpawn& req) {
   SysProcess p;
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE rd = nullptr, wr = nullptr;
-  if (spec.capture_output) {
+  if (req.capture_output) {
     if (!CreatePipe(&rd, &wr, &sa, 0)) return p;
     SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
   }
-  std::wstring cmd = quote_arg(sys_widen(spec.exe));
-  for (const auto& a : spec.args) cmd += L" " + quote_arg(sys_widen(a));
+  std::wstring cmd = quote_arg(sys_widen(req.exe));
+  for (const auto& a : req.args) cmd += L" " + quote_arg(sys_widen(a));
 
   // The child's environment: ours with the requested changes.
   std::wstring block;
-  if (!spec.env.empty()) {
+  if (!req.env.empty()) {
     wchar_t* cur = GetEnvironmentStringsW();
     for (const wchar_t* e = cur; *e; e += wcslen(e) + 1) {
       std::wstring_view entry(e);
       bool replaced = false;
-      for (const auto& [k, v] : spec.env) replaced |= entry.substr(0, entry.find(L'=', 1)) == sys_widen(k);
+      for (const auto& [k, v] : req.env) replaced |= entry.substr(0, entry.find(L'=', 1)) == sys_widen(k);
       if (!replaced) block.append(entry) += L'\0';
     }
     FreeEnvironmentStringsW(cur);
-    for (const auto& [k, v] : spec.env) {
+    for (const auto& [k, v] : req.env) {
       if (!v.empty()) block.append(sys_widen(k) + L"=" + sys_widen(v)) += L'\0';
     }
     block += L'\0';
@@ -160,15 +160,15 @@ SysProcess sys_spawn(const SysSpawn& spec) {
 
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  if (spec.capture_output) {
+  if (req.capture_output) {
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = wr;
     si.hStdError = wr;
     si.hStdInput = nullptr;
   }
   PROCESS_INFORMATION pi{};
-  std::wstring cwd = sys_widen(spec.cwd);
-  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, spec.capture_output,
+  std::wstring cwd = sys_widen(req.cwd);
+  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, req.capture_output,
                            CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP,
                            block.empty() ? nullptr : block.data(), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
   if (wr) CloseHandle(wr);
