@@ -23,7 +23,17 @@ std::vector<std::string> hx_pl_notifications() {
   return g_notified;
 }
 
-const char* hx_pl_current_name() { return nullptr; }
+namespace {
+thread_local std::string t_current;
+thread_local bool t_hasCurrent = false;
+}  // namespace
+
+const char* hx_pl_current_name() { return t_hasCurrent ? t_current.c_str() : nullptr; }
+
+void hx_pl_set_current_name(const char* name) {
+  t_hasCurrent = name != nullptr;
+  t_current = name ? name : "";
+}
 
 namespace {
 std::deque<HxDispatched> g_dispatched;  // guarded by g_notifyMu; the newest kept

@@ -20,6 +20,9 @@ void hx_pl_shutdown();
 // The name of the plugin on whose behalf the current thread runs, or null
 // when it runs for the host itself.
 const char* hx_pl_current_name();
+// Sets it for the calling thread (null: the host itself). The dispatcher
+// sets it around every plugin call.
+void hx_pl_set_current_name(const char* name);
 
 // Tells every enabled plugin that account `qq` logged in (1) or out (0). Any
 // thread.
