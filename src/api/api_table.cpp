@@ -83,6 +83,7 @@ void* const kWrappers[HX_API_COUNT] = {HX_API_LIST(HX_WRAPPER)};
 unsigned char* g_stubMem = nullptr;  // 125 x 20 bytes of machine code (32-bit x86)
 void* g_addrArr[HX_API_COUNT];
 const char* g_nameArr[HX_API_COUNT];
+std::string g_gbkNames[HX_API_COUNT];  // what g_nameArr points into
 bool g_built = false;
 
 void put32(unsigned char* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
@@ -124,8 +125,8 @@ void build() {
     g_addrArr[i] = kWrappers[i];
 #endif
     std::optional<std::string> gbk = hx_utf8_to_gbk(g_apiTable[i].name);
-    // Kept for the life of the process.
-    g_nameArr[i] = gbk ? (new std::string(std::move(*gbk)))->c_str() : g_apiTable[i].name;
+    if (gbk) g_gbkNames[i] = std::move(*gbk);
+    g_nameArr[i] = gbk ? g_gbkNames[i].c_str() : g_apiTable[i].name;
   }
   g_built = true;
 }
