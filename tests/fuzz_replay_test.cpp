@@ -8,6 +8,7 @@
 HX_FUZZ_ENTRY(ws_frames);
 HX_FUZZ_ENTRY(ws_request);
 HX_FUZZ_ENTRY(ws_response);
+HX_FUZZ_ENTRY(pe);
 
 namespace {
 
@@ -30,5 +31,6 @@ void replay(const char* corpus, Entry entry) {
 TEST(FuzzReplay, WsFrames) { replay("ws_frames", fuzz_ws_frames); }
 TEST(FuzzReplay, WsRequest) { replay("ws_request", fuzz_ws_request); }
 TEST(FuzzReplay, WsResponse) { replay("ws_response", fuzz_ws_response); }
+TEST(FuzzReplay, Pe) { replay("pe", fuzz_pe); }
 
 }  // namespace
