@@ -158,7 +158,6 @@ std::uintptr_t HX_STDCALL api_get_api_addr(hx_text name);
 
 // ---- the table ----
 
-inline constexpr int HX_API_COUNT = 125;
 inline constexpr int HX_API_PERMISSIONS = 105;  // entries 0..104 need a permission
 
 struct HxApiEntry {
