@@ -1,0 +1,25 @@
+/* What a test plugin records, read by the tests through its export tp_state. */
+#ifndef TEST_PLUGIN_STATE_H
+#define TEST_PLUGIN_STATE_H
+
+#include <stdint.h>
+
+typedef struct TestPluginState {
+  const char* identity;
+  int init_calls;
+  int init_form;                /* 1: info block, 2: apidata + key */
+  char apidata_head[64];        /* the first bytes of the apidata text */
+  uintptr_t apidata_first_addr; /* the address of the first API in it */
+  char key[128];                /* GBK, as received */
+  uintptr_t info_words[26];
+  int registered;               /* API calls made through the info block that succeeded */
+  int start_calls, end_calls, unload_calls;
+  int group_calls, private_calls, event_calls, enabled_calls, disabled_calls;
+  int group_export_calls;
+  int32_t group_result;         /* what the group handler returns */
+  char last_text[512];          /* the message or content of the last message/event */
+  char last_qq[64];             /* the text given to enabled/disabled */
+  int64_t last_bot;
+} TestPluginState;
+
+#endif
