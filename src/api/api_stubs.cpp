@@ -104,25 +104,3 @@ hx_text HX_STDCALL api_upload_friend_image(hx_word, hx_i64, const void*) { retur
 hx_text HX_STDCALL api_upload_friend_record(hx_word, hx_i64, const void*) { return ""; }
 hx_text HX_STDCALL api_upload_group_record(hx_word, hx_i64, const void*) { return ""; }
 hx_text HX_STDCALL api_upload_video(hx_word, hx_i64, const void*) { return ""; }
-hx_i32 HX_STDCALL api_set_app_name(hx_text) { return 0; }
-hx_i32 HX_STDCALL api_set_app_author(hx_text) { return 0; }
-hx_i32 HX_STDCALL api_set_app_version(hx_text) { return 0; }
-hx_i32 HX_STDCALL api_set_app_describe(hx_text) { return 0; }
-hx_i32 HX_STDCALL api_set_on_group(void*) { return 0; }
-hx_i32 HX_STDCALL api_set_on_private(void*) { return 0; }
-hx_i32 HX_STDCALL api_set_on_event(void*) { return 0; }
-hx_i32 HX_STDCALL api_set_on_enabled(void*) { return 0; }
-hx_i32 HX_STDCALL api_set_on_disabled(void*) { return 0; }
-hx_i32 HX_STDCALL api_set_on_unload(void*) { return 0; }
-hx_i32 HX_STDCALL api_set_on_panel(void*) { return 0; }
-hx_i32 HX_STDCALL api_set_send_hook(void*) { return 0; }
-hx_i32 HX_STDCALL api_apply_perm(hx_text, hx_word) { return 0; }
-hx_i32 HX_STDCALL api_apply_perm_all(hx_word) { return 0; }
-hx_i32 HX_STDCALL api_apply_perm_multi(const char* const*, hx_word) { return 0; }
-hx_i32 HX_STDCALL api_output_log(hx_word, hx_text, hx_word, hx_word) { return 0; }
-hx_i32 HX_STDCALL api_reload_self(hx_word, hx_word) { return 0; }
-hx_text HX_STDCALL api_get_plugin_file() { return ""; }
-hx_text HX_STDCALL api_get_plugin_datadir() { return ""; }
-
-hx_text HX_STDCALL api_get_frame_version() { return "8.0"; }
-hx_text HX_STDCALL api_get_sdk_version() { return "1.1.7"; }

@@ -9,9 +9,8 @@ std::mutex g_notifyMu;
 std::vector<std::string> g_notified;  // guarded by g_notifyMu
 }  // namespace
 
-void hx_pl_init(int) {}
-
-void hx_pl_shutdown() {}
+void hx_pl_start_lanes(int) {}
+void hx_pl_stop_lanes() {}
 
 void hx_pl_notify_login(const char* qq, int on) {
   std::lock_guard lock(g_notifyMu);
@@ -23,17 +22,7 @@ std::vector<std::string> hx_pl_notifications() {
   return g_notified;
 }
 
-namespace {
-thread_local std::string t_current;
-thread_local bool t_hasCurrent = false;
-}  // namespace
 
-const char* hx_pl_current_name() { return t_hasCurrent ? t_current.c_str() : nullptr; }
-
-void hx_pl_set_current_name(const char* name) {
-  t_hasCurrent = name != nullptr;
-  t_current = name ? name : "";
-}
 
 namespace {
 std::deque<HxDispatched> g_dispatched;  // guarded by g_notifyMu; the newest kept

@@ -1,28 +1,101 @@
-// The plugin host: loading, initialisation and dispatch of plugins.
+// The plugin host: the plugin table, loading and the initialisation
+// handshake, the priority file, and the hand-over of events (dispatch lanes
+// still to come: records are kept for checking until then).
 //
-// Loading is still to come: these entry points keep the host's start-up and
-// shutdown sequence in its final shape.
+// Plugin records never move: lanes, panel threads and the current-plugin
+// pointer hold their addresses for the life of the process. Priority order
+// is an array of pointers that is permuted, never the records.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sys/dynlib.h"
 #include "tolvex_sdk.h"
 
-// Loads and initialises the plugins and starts `lanes` dispatch lanes. Runs on
-// the boot thread.
-void hx_pl_init(int lanes);
-// Stops the lanes, tells the plugins and unloads them. Main thread, at shutdown.
-void hx_pl_shutdown();
+inline constexpr int HX_MAX_PLUGINS = 64;
+#ifdef _WIN32
+inline constexpr const char* HX_PLUGIN_EXT = ".dll";
+#else
+inline constexpr const char* HX_PLUGIN_EXT = ".so";
+#endif
 
-// The name of the plugin on whose behalf the current thread runs, or null
-// when it runs for the host itself.
+enum HxPluginState { HX_PL_LOADED = 0, HX_PL_ENABLED = 1, HX_PL_DISABLED = 2 };
+// Callback slots, in the order of the registration functions.
+enum HxCallback {
+  HX_CB_ENABLED = 0, HX_CB_DISABLED = 1, HX_CB_UNLOAD = 2, HX_CB_PANEL = 3,
+  HX_CB_PRIVATE = 4, HX_CB_GROUP = 5, HX_CB_EVENT = 6, HX_CB_SEND_HOOK = 7
+};
+
+struct HxPlugin {
+  std::string path;          // the file actually loaded (a hot copy when one was made), UTF-8
+  std::string name;          // file name without extension, UTF-8; the plugin's key
+  SysLib module = 0;         // 0: dead (unloaded or never finished loading)
+  std::uint64_t fingerprint = 0;
+  int state = HX_PL_LOADED;
+  int order = 0;
+  int cbSlot = -1;           // which call lock serialises calls into this plugin
+  int lang = 0;
+  std::string dataDir;       // main/data/app/<name>
+  void* entryInit = nullptr;
+  bool initTwoArgs = false;  // "初始化NT" (apidata, key) rather than the info block
+  void *entryStart = nullptr, *entryEnd = nullptr, *entryUnload = nullptr, *entryPanel = nullptr;
+  void *entryGroup = nullptr, *entryPrivate = nullptr, *entryEvent = nullptr;
+  void *getGroupCb = nullptr, *getPrivateCb = nullptr, *getEventCb = nullptr, *getAltPrivateCb = nullptr;
+  HxInitInfo info{};
+  std::string nameCopy;      // what info.plugin_name points to
+  char nameBuf[192] = {}, author[96] = {}, version[48] = {}, describe[1024] = {};
+  std::uint32_t perm[4] = {};
+  void* cb[8] = {};          // effective callbacks (dispatch uses these)
+};
+
+// The table in priority order; guarded by g_plCs.
+extern std::mutex g_plCs;
+extern HxPlugin* g_plugins[HX_MAX_PLUGINS];
+extern int g_pluginCount;
+
+// Loads and initialises the plugins of main/data/dll and starts `lanes`
+// dispatch lanes. Runs on the boot thread.
+void hx_pl_init(int lanes);
+// Tells the plugins and unloads them. Main thread, at shutdown.
+void hx_pl_shutdown();
+// Copies plugin files in, loads them all, applies the priority file; returns
+// the plugin count.
+int hx_pl_reload();
+// Loads one plugin file; true when it became a live plugin.
+bool hx_pl_load_file(std::string_view path, std::string_view file_name);
+// The plugin of that name (ignoring case), or null.
+HxPlugin* hx_pl_find(std::string_view name);
+int hx_pl_count_enabled();
+bool hx_pl_save_priority();
+void hx_pl_load_priority();
+// 64-bit FNV-1a content hash of a file; 0 when it cannot be read.
+std::uint64_t hx_pl_fingerprint(std::string_view path);
+
+// The plugin on whose behalf the calling thread runs, or null for the host.
+HxPlugin* hx_pl_current();
+void hx_pl_set_current(HxPlugin* p);
+// Its name, or null.
 const char* hx_pl_current_name();
-// Sets it for the calling thread (null: the host itself). The dispatcher
-// sets it around every plugin call.
-void hx_pl_set_current_name(const char* name);
+
+// Makes a plugin current for the scope's duration (the previous one comes back).
+class HxCurrentPlugin {
+ public:
+  explicit HxCurrentPlugin(HxPlugin* p) : prev_(hx_pl_current()) { hx_pl_set_current(p); }
+  ~HxCurrentPlugin() { hx_pl_set_current(prev_); }
+  HxCurrentPlugin(const HxCurrentPlugin&) = delete;
+  HxCurrentPlugin& operator=(const HxCurrentPlugin&) = delete;
+
+ private:
+  HxPlugin* prev_;
+};
+
+// The dispatch lanes (placeholders until dispatch exists).
+void hx_pl_start_lanes(int lanes);
+void hx_pl_stop_lanes();
 
 // Tells every enabled plugin that account `qq` logged in (1) or out (0). Any
 // thread.

@@ -16,3 +16,7 @@ void* sys_dl_sym(SysLib lib, const char* name);
 // are not PE images.
 const void* sys_dl_image(SysLib lib);
 void sys_dl_close(SysLib lib);
+// Whether the process still has a library mapped from this path.
+bool sys_dl_is_loaded(std::string_view path);
+// The platform's code for the last failure of the calling thread.
+unsigned long sys_last_error();

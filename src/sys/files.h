@@ -41,6 +41,12 @@ struct SysDirEntry {
 // Empty when the directory cannot be read.
 std::vector<SysDirEntry> sys_list_dir(std::string_view path);
 
+enum class SysCopyStatus { ok, busy, failed };
+// Copies a file over `to` (overwriting; a read-only target is made writable
+// first). `busy`: the target is in use (mapped, shared, or access denied).
+// `code` receives the platform's error code on failure.
+SysCopyStatus sys_copy_file(std::string_view from, std::string_view to, unsigned long* code);
+
 // The running program's full file name; empty when it cannot be had.
 std::string sys_exe_path();
 // The current working directory; empty when it cannot be read.

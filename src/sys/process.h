@@ -17,6 +17,8 @@ std::string sys_command_tail(int argc, char** argv);
 
 // An environment variable (UTF-8), or nullopt when it is not set.
 std::optional<std::string> sys_getenv(std::string_view name);
+// Sets a variable of our own environment, or removes it when `value` is null.
+void sys_setenv(std::string_view name, const char* value);
 
 // Waits until process `pid` has ended, at most `timeout_ms`. True when it
 // ended (or never existed), false on time-out.

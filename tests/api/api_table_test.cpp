@@ -20,7 +20,7 @@ class ApiTable : public ::testing::Test {
     std::memset(&g_cfg, 0, sizeof g_cfg);
   }
   void TearDown() override {
-    hx_pl_set_current_name(nullptr);
+    hx_pl_set_current(nullptr);
     hx_log_shutdown();
   }
   static int count_logged(const std::string& text) {
@@ -73,7 +73,9 @@ TEST_F(ApiTable, AddressLogAndNullName) {
 TEST_F(ApiTable, MissesFromAPluginAreLoggedEightyTimes) {
   api_lookup("nope");  // no plugin current: not logged
   EXPECT_EQ(count_logged("插件按名取 API 地址失败"), 0);
-  hx_pl_set_current_name("demo");
+  HxPlugin demo;
+  demo.name = "demo";
+  hx_pl_set_current(&demo);
   api_lookup("\xB2\xE5" "x");  // GBK bytes of 插 then x
   EXPECT_EQ(count_logged("插件按名取 API 地址失败：[插x]（原始字节 B2 E5 78 00）"), 1);
   for (int i = 0; i < 100; ++i) api_lookup("nope");

@@ -97,6 +97,23 @@ TP_EXPORT void* HX_STDCALL tp_get_event(void) { return (void*)on_event; }
 #ifdef TP_INIT_NT
 TP_UNUSED static char g_json[1024];
 
+TP_UNUSED static int32_t HX_STDCALL on_group_registered(const HxGroupMsg* m) {
+  (void)m;
+  ++g_state.group_reg_calls;
+  return 0;
+}
+
+/* The address of a GBK-named API in the apidata JSON, or null. */
+TP_UNUSED static void* apidata_find(const char* apidata, const char* gbk_name) {
+  char pattern[96];
+  const char* at;
+  unsigned long long v = 0;
+  snprintf(pattern, sizeof pattern, "\"%s\":", gbk_name);
+  at = apidata ? strstr(apidata, pattern) : NULL;
+  if (!at || sscanf(at + strlen(pattern), "%llu", &v) != 1) return NULL;
+  return (void*)(uintptr_t)v;
+}
+
 TP_EXPORT const char* HX_STDCALL tp_init_nt(const char* apidata, const char* key) TP_AS(HX_EXPORT_INIT_NT);
 TP_EXPORT const char* HX_STDCALL tp_init_nt(const char* apidata, const char* key) {
   const char* colon;
@@ -110,6 +127,14 @@ TP_EXPORT const char* HX_STDCALL tp_init_nt(const char* apidata, const char* key
     sscanf(colon + 1, "%llu", &v);
     g_state.apidata_first_addr = (uintptr_t)v;
   }
+#ifdef TP_REGISTER
+  {
+    /* 置群消息处理函数 */
+    int32_t(HX_STDCALL * set_group)(void*) = (int32_t(HX_STDCALL*)(void*))apidata_find(
+        apidata, "\xD6\xC3\xC8\xBA\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD");
+    if (set_group && set_group((void*)on_group_registered) == 1) ++g_state.registered;
+  }
+#endif
 #if defined(TP_NULL)
   return NULL;
 #elif defined(TP_BADPTR)

@@ -16,6 +16,7 @@ typedef struct TestPluginState {
   int start_calls, end_calls, unload_calls;
   int group_calls, private_calls, event_calls, enabled_calls, disabled_calls;
   int group_export_calls;
+  int group_reg_calls;          /* the handler registered by a two-argument init */
   int32_t group_result;         /* what the group handler returns */
   char last_text[512];          /* the message or content of the last message/event */
   char last_qq[64];             /* the text given to enabled/disabled */

@@ -1,5 +1,7 @@
 #include <dlfcn.h>
 
+#include <cerrno>
+
 #include "sys/dynlib.h"
 
 SysLib sys_dl_open(std::string_view path, std::string* error) {
@@ -20,3 +22,12 @@ const void* sys_dl_image(SysLib) { return nullptr; }
 void sys_dl_close(SysLib lib) {
   if (lib) ::dlclose(reinterpret_cast<void*>(lib));
 }
+
+bool sys_dl_is_loaded(std::string_view path) {
+  void* h = ::dlopen(std::string(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (!h) return false;
+  ::dlclose(h);  // NOLOAD still took a reference
+  return true;
+}
+
+unsigned long sys_last_error() { return static_cast<unsigned long>(errno); }

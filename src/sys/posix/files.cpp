@@ -171,3 +171,24 @@ std::string sys_full_path(std::string_view path) {
   if (out.empty() || (whole.size() > 1 && whole.back() == '/')) out += '/';
   return out;
 }
+
+SysCopyStatus sys_copy_file(std::string_view from, std::string_view to, unsigned long* code) {
+  std::string data;
+  if (sys_read_file(from, static_cast<std::size_t>(1) << 31, data) != SysReadStatus::ok) {
+    if (code) *code = static_cast<unsigned long>(errno);
+    return SysCopyStatus::failed;
+  }
+  std::string target(to);
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) ::chmod(target.c_str(), st.st_mode | S_IWUSR);
+  // Written beside and renamed over, so that a process that has the old file
+  // mapped keeps its pages.
+  std::string tmp = target + ".hxcopy";
+  if (!sys_write_new_file(tmp, data) || ::rename(tmp.c_str(), target.c_str()) != 0) {
+    int err = errno;
+    ::unlink(tmp.c_str());
+    if (code) *code = static_cast<unsigned long>(err);
+    return err == ETXTBSY || err == EACCES || err == EBUSY ? SysCopyStatus::busy : SysCopyStatus::failed;
+  }
+  return SysCopyStatus::ok;
+}

@@ -27,6 +27,15 @@ std::string sys_command_tail(int argc, char** argv) {
   return out;
 }
 
+void sys_setenv(std::string_view name, const char* value) {
+  const std::string n(name);
+  if (value) {
+    ::setenv(n.c_str(), value, 1);
+  } else {
+    ::unsetenv(n.c_str());
+  }
+}
+
 std::optional<std::string> sys_getenv(std::string_view name) {
   const char* v = std::getenv(std::string(name).c_str());
   if (!v) return std::nullopt;

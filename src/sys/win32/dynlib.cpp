@@ -18,3 +18,7 @@ const void* sys_dl_image(SysLib lib) { return reinterpret_cast<const void*>(lib)
 void sys_dl_close(SysLib lib) {
   if (lib) FreeLibrary(reinterpret_cast<HMODULE>(lib));
 }
+
+bool sys_dl_is_loaded(std::string_view path) { return GetModuleHandleW(sys_widen(path).c_str()) != nullptr; }
+
+unsigned long sys_last_error() { return GetLastError(); }

@@ -141,3 +141,17 @@ std::string sys_full_path(std::string_view path) {
   buf.resize(n);
   return sys_narrow(buf);
 }
+
+SysCopyStatus sys_copy_file(std::string_view from, std::string_view to, unsigned long* code) {
+  std::wstring target = sys_widen(to);
+  DWORD a = GetFileAttributesW(target.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
+    SetFileAttributesW(target.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (CopyFileW(sys_widen(from).c_str(), target.c_str(), FALSE)) return SysCopyStatus::ok;
+  DWORD err = GetLastError();
+  if (code) *code = err;
+  return err == ERROR_SHARING_VIOLATION || err == ERROR_USER_MAPPED_FILE || err == ERROR_ACCESS_DENIED
+             ? SysCopyStatus::busy
+             : SysCopyStatus::failed;
+}

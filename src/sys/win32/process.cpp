@@ -45,6 +45,10 @@ std::string sys_command_tail(int, char**) {
   return sys_narrow(p);
 }
 
+void sys_setenv(std::string_view name, const char* value) {
+  SetEnvironmentVariableW(sys_widen(name).c_str(), value ? sys_widen(value).c_str() : nullptr);
+}
+
 std::optional<std::string> sys_getenv(std::string_view name) {
   std::wstring w = sys_widen(name);
   DWORD n = GetEnvironmentVariableW(w.c_str(), nullptr, 0);

@@ -1,0 +1,650 @@
+// Plugin loading: copying plugin files in, loading each library, finding its
+// entry points, the initialisation handshake, and the priority file.
+#include <cjson/cJSON.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "api/api.h"
+#include "foundation/log.h"
+#include "foundation/util.h"
+#include "plugin/pe.h"
+#include "plugin/plugin.h"
+#include "sys/clock.h"
+#include "sys/files.h"
+#include "sys/memory.h"
+#include "sys/process.h"
+
+std::mutex g_plCs;
+HxPlugin* g_plugins[HX_MAX_PLUGINS] = {};
+int g_pluginCount = 0;
+
+namespace {
+
+constexpr const char* kHost = "框架";
+constexpr const char* kInfoTag = "插件(↓)";
+constexpr const char* kErrTag = "错误(↓)";
+constexpr const char* kSdkVersion = "1.1.7";
+constexpr std::uint64_t kFnvSeed = 0x14650FB0739D0383ULL;
+constexpr std::uint64_t kFnvPrime = 0x100000001B3ULL;
+constexpr std::size_t kInitTextMax = 1 << 20;  // how far an init result is searched for its end
+
+bool g_cbSlotUsed[HX_MAX_PLUGINS] = {};  // guarded by g_plCs
+thread_local HxPlugin* t_current = nullptr;
+
+// Export names, tried in order (Chinese ones as GBK bytes).
+const char* const kInit[] = {HX_EXPORT_INIT_NT, HX_EXPORT_INIT, HX_EXPORT_INIT_ALT};
+const char* const kStart[] = {"_AppStartNT", "_AppStart", "apprunNT"};
+const char* const kEnd[] = {"_AppEndNT", "_AppEnd"};
+const char* const kUnload[] = {"_AppUnloadNT", "_AppUnload", "apploadNT", HX_EXPORT_UNLOAD_CN};
+const char* const kPanel[] = {"_ControlPanelNT", "_ControlPanel", "HX_ControlPanel", HX_EXPORT_PANEL_CN};
+const char* const kGroup[] = {"_OnGroupNT", "_OnGroup"};
+const char* const kPrivate[] = {"_OnPrivateNT", "_OnPrivate"};
+const char* const kEvent[] = {"_OnEventNT", "_OnEvent"};
+
+using Getter = void*(HX_STDCALL*)(void);
+using Notice = std::int32_t(HX_STDCALL*)(const char*);
+
+std::string main_path(std::string_view rel) {
+  std::string p = hx_path_join(hx_data_dir(), "main");
+  for (std::string_view part : hx_split(rel, "/", 16)) p = hx_path_join(p, part);
+  return p;
+}
+std::string dll_dir() { return main_path("data/dll"); }
+
+struct JsonFree {
+  void operator()(cJSON* j) const { cJSON_Delete(j); }
+};
+
+// ---- Plugin files into main/data/dll ----
+
+bool is_plugin_file(const HxDirEntry& e) { return !e.is_dir && hx_ends_with_ci(e.name, HX_PLUGIN_EXT); }
+
+void plugin_sync() {
+  // The trash of unloaded plugins is emptied here once unloading exists.
+  const std::string target_dir = dll_dir();
+  hx_dir_create(target_dir);
+  const std::string plugin_dir = main_path("plugin");
+  if (hx_dir_exists(plugin_dir)) {
+    int copied = 0, failed = 0;
+    for (const HxDirEntry& e : hx_list_dir(plugin_dir)) {
+      if (!is_plugin_file(e)) continue;
+      unsigned long code = 0;
+      switch (sys_copy_file(hx_path_join(plugin_dir, e.name), hx_path_join(target_dir, e.name), &code)) {
+        case SysCopyStatus::ok: ++copied; break;
+        case SysCopyStatus::busy:
+          hx_logf(HX_LOG_PLUGIN, e.name.c_str(), kInfoTag, "已是最新或正被占用，本次未覆盖（需重启框架才生效）");
+          break;
+        case SysCopyStatus::failed:
+          ++failed;
+          hx_logf(HX_LOG_ERROR, e.name.c_str(), kErrTag, "同步到插件目录失败（错误码 %lu）", code);
+          break;
+      }
+    }
+    if (failed) hx_logf(HX_LOG_ERROR, kHost, kErrTag, "插件目录同步：%d 个插件未能更新", failed);
+    if (copied) {
+      hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "插件目录同步：已从 main%cplugin%c 更新 %d 个插件到 main%cdata%cdll%c",
+              HX_SEP, HX_SEP, copied, HX_SEP, HX_SEP, HX_SEP);
+    }
+  }
+  const std::string legacy_dir = main_path("data/plugin");
+  if (!hx_dir_exists(legacy_dir)) return;
+  int migrated = 0;
+  for (const HxDirEntry& e : hx_list_dir(legacy_dir)) {
+    if (!is_plugin_file(e)) continue;
+    const std::string target = hx_path_join(target_dir, e.name);
+    if (hx_file_exists(target) || hx_file_exists(hx_path_join(plugin_dir, e.name))) continue;
+    if (sys_copy_file(hx_path_join(legacy_dir, e.name), target, nullptr) != SysCopyStatus::ok) continue;
+    ++migrated;
+    hx_logf(HX_LOG_PLUGIN, e.name.c_str(), kInfoTag, "已从旧插件目录 main%cdata%cplugin%c 迁入 main%cdata%cdll%c", HX_SEP,
+            HX_SEP, HX_SEP, HX_SEP, HX_SEP, HX_SEP);
+  }
+  if (migrated) {
+    hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "插件目录同步：另有 %d 个旧目录遗留插件已迁入 main%cdata%cdll%c", migrated,
+            HX_SEP, HX_SEP, HX_SEP);
+  }
+}
+
+// ---- Loading one plugin ----
+
+// Index of a live plugin that the candidate duplicates, with the reason.
+int plugin_dup_of(const std::string& name, std::uint64_t fingerprint, std::string& reason) {
+  std::lock_guard lock(g_plCs);
+  for (int i = 0; i < g_pluginCount; ++i) {
+    const HxPlugin* p = g_plugins[i];
+    if (!name.empty() && !p->name.empty() && hx_icmp(name, p->name) == 0) {
+      reason.clear();
+      sb_printf(reason, "插件名「%s」已在运行", p->name.c_str());
+      return i;
+    }
+    if (fingerprint && p->fingerprint == fingerprint) {
+      reason.clear();
+      sb_printf(reason, "文件内容与已载入的「%s」完全相同（改了名的同一份插件）", p->name.c_str());
+      return i;
+    }
+  }
+  return -1;
+}
+
+// A library still mapped from `path` cannot be loaded again as a new module:
+// the platform would hand back the old one. A fresh copy is loaded instead.
+std::string hot_copy_if_mapped(const std::string& path, const std::string& name) {
+  if (!sys_dl_is_loaded(path)) return path;
+  const std::string hot = main_path("data/hot");
+  hx_dir_create(hot);
+  for (int i = 1; i <= 999; ++i) {
+    const std::string dir = hx_path_join(hot, std::to_string(i));
+    const std::string candidate = hx_path_join(dir, name + HX_PLUGIN_EXT);
+    if (hx_file_exists(candidate)) continue;
+    hx_dir_create(dir);
+    if (sys_copy_file(path, candidate, nullptr) != SysCopyStatus::ok) continue;
+    hx_logf(HX_LOG_PLUGIN, name.c_str(), kInfoTag, "该路径的模块仍在进程里，改从副本载入：%s", hx_path_show(candidate));
+    return candidate;
+  }
+  return path;
+}
+
+void* find_export(SysLib lib, const std::string& path, const char* name) {
+  const void* image = sys_dl_image(lib);
+  return image ? hx_pe_find_in(image, path, name) : sys_dl_sym(lib, name);
+}
+
+template <std::size_t N>
+void* find_first(SysLib lib, const std::string& path, const char* const (&names)[N], int* which = nullptr) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (void* f = find_export(lib, path, names[i])) {
+      if (which) *which = static_cast<int>(i);
+      return f;
+    }
+  }
+  return nullptr;
+}
+
+// The text a plugin handed back, when it is one: a NUL inside readable memory.
+std::optional<std::string_view> readable_text(const char* p) {
+  std::size_t seen = 0;
+  while (seen < kInitTextMax) {
+    const std::size_t extent = sys_readable_extent(p + seen, kInitTextMax - seen);
+    if (!extent) return std::nullopt;
+    if (const void* nul = std::memchr(p + seen, 0, extent)) {
+      return std::string_view(p, static_cast<std::size_t>(static_cast<const char*>(nul) - p));
+    }
+    seen += extent;
+  }
+  return std::nullopt;
+}
+
+bool json_mounting_on() {
+  std::optional<std::string> v = sys_getenv("HX_JSONCB");
+  if (!v) return true;
+  return hx_to_int(*v, 0) == 1 || hx_icmp(hx_trim(*v), "on") == 0;
+}
+
+void* json_address(const cJSON* obj, const char* key) {
+  const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, key);
+  unsigned long long a = 0;
+  if (cJSON_IsNumber(v)) {
+    a = v->valuedouble > 0 ? static_cast<unsigned long long>(v->valuedouble) : 0;
+  } else if (cJSON_IsString(v) && v->valuestring) {
+    a = static_cast<unsigned long long>(hx_to_i64(v->valuestring, 0));
+  }
+  return reinterpret_cast<void*>(static_cast<std::uintptr_t>(a));
+}
+
+// Step 14: metadata and callback addresses from the JSON an init returned.
+void read_init_json(HxPlugin& p, std::string_view text) {
+  const std::string u8 = hx_auto_to_utf8(text).value_or(std::string(text));
+  std::unique_ptr<cJSON, JsonFree> root(cJSON_ParseWithLength(u8.data(), u8.size()));
+  const char* src = p.name.c_str();
+  if (!cJSON_IsObject(root.get())) {
+    hx_dbgf(src, "初始化返回值不是有效 JSON，跳过回调地址解析");
+    return;
+  }
+  const cJSON* obj = root.get();
+  if (json_mounting_on()) {
+    static const struct {
+      const char* key;
+      int slot;
+    } kMounts[] = {{"groupmsaddresNT", HX_CB_GROUP},
+                   {"friendmsaddresNT", HX_CB_PRIVATE},
+                   {"eventmsaddresNT", HX_CB_EVENT},
+                   {"PmDealFuncNT", HX_CB_SEND_HOOK}};
+    for (const auto& m : kMounts) {
+      if (void* a = json_address(obj, m.key)) p.cb[m.slot] = a;
+    }
+    // "useproaddresNT", "banproaddresNT", "unitproaddresNT", "setproaddresNT"
+    // are part of the same answer but play no part in dispatch.
+  } else if (cJSON_HasObjectItem(obj, "groupmsaddresNT") || cJSON_HasObjectItem(obj, "useproaddresNT")) {
+    hx_dbgf(src, "JSON 回调地址已解析但未挂载（HX_JSONCB=0 主动关闭；去掉该环境变量即恢复默认挂载）");
+  }
+  struct Field {
+    const char* key;
+    char* buf;
+    std::size_t size;
+    const char** word;
+  } fields[] = {{"author", p.author, sizeof p.author, &p.info.author},
+                {"appv", p.version, sizeof p.version, &p.info.version},
+                {"describe", p.describe, sizeof p.describe, &p.info.describe}};
+  bool given[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, fields[i].key);
+    if (!cJSON_IsString(v) || !v->valuestring || !*v->valuestring) continue;
+    hx_copy_field(fields[i].buf, fields[i].size, v->valuestring);
+    *fields[i].word = fields[i].buf;
+    given[i] = true;
+  }
+  hx_dbgf(src, "初始化返回 JSON 已解析（回调地址/元数据已回填）：作者%s 版本%s 说明%s", given[0] ? "√" : "×",
+          given[1] ? "√" : "×", given[2] ? "√" : "×");
+  if (given[0] || given[1]) {
+    hx_dbgf(src, "应用信息：作者=%s 版本=%s 说明(%d 字节)", p.author, p.version, static_cast<int>(std::strlen(p.describe)));
+  }
+}
+
+bool legacy_info_init() {
+  static const bool on = sys_getenv("HX_INIT_LEGACYINFO").has_value();
+  return on;
+}
+
+// Steps 11 to 13: the info block, then the plugin's own initialisation.
+void run_init(HxPlugin& p) {
+  static const char kEmpty[] = "";
+  std::memset(static_cast<void*>(&p.info), 0, sizeof p.info);
+  p.info.sdk_version = kSdkVersion;
+  p.nameCopy = p.name;
+  p.info.plugin_name = p.nameCopy.c_str();
+  p.info.plugin_record = &p;
+  hx_copy_field(p.nameBuf, sizeof p.nameBuf, p.name);
+  p.info.name_buf = p.nameBuf;
+  p.info.author = p.info.version = p.info.describe = kEmpty;
+  const HxApiTriple table = api_build_table();
+  p.info.table_count = static_cast<std::uintptr_t>(table.count);
+  p.info.table_addresses = table.addresses;
+  p.info.table_names = table.names;
+  const HxEplArrays arrays = api_epl_arrays();
+  if (arrays.names && arrays.addresses) {
+    auto* names = static_cast<HxEplArray*>(arrays.names);
+    auto* addresses = static_cast<HxEplArray*>(arrays.addresses);
+    p.info.api_count = p.info.api_count2 = p.info.api_count3 = HX_API_COUNT;
+    p.info.applications = p.info.applications2 = addresses;
+    p.info.api_names = p.info.api_names2 = p.info.api_names3 = names;
+    hx_dbgf(p.name.c_str(), "API 目录已按易语言数组格式回填：%d 项（_Api_names=文本型数组映像，Applications=整数型数组映像）",
+            HX_API_COUNT);
+  } else {
+    hx_logf(HX_LOG_ERROR, p.name.c_str(), kErrTag, "易语言数组映像分配失败，真实易语言插件将取不到任何 API 地址");
+  }
+
+  const std::string& apidata = api_build_apidata_json();
+  const char* result = nullptr;
+  hx_pl_set_current(&p);
+  if (p.initTwoArgs) {
+    hx_dbgf(p.name.c_str(), "调用插件初始化（%s，入口 %p，apidata=%p）…", "初始化NT / 2 参数", p.entryInit,
+            static_cast<const void*>(apidata.c_str()));
+    auto init = reinterpret_cast<HxInitNT>(p.entryInit);
+    if (legacy_info_init()) {
+      result = init(reinterpret_cast<const char*>(&p.info), apidata.c_str());
+    } else {
+      const std::string key = sys_getenv("HX_PLUGIN_KEY").value_or(p.name);
+      const std::optional<std::string> key_gbk = hx_utf8_to_gbk(key);
+      result = init(apidata.c_str(), key_gbk ? key_gbk->c_str() : p.name.c_str());
+    }
+  } else {
+    hx_dbgf(p.name.c_str(), "调用插件初始化（%s，入口 %p，apidata=%p）…", "初始化 / 1 参数", p.entryInit,
+            static_cast<const void*>(apidata.c_str()));
+    reinterpret_cast<HxInitInfoFn>(p.entryInit)(&p.info);
+  }
+  hx_pl_set_current(nullptr);
+
+  if (!p.initTwoArgs) return;
+  if (!result) {
+    hx_logf(HX_LOG_ERROR, p.name.c_str(), kErrTag, "插件初始化失败：初始化函数返回 0（插件自报失败）");
+    return;
+  }
+  hx_dbgf(p.name.c_str(), "插件初始化已返回（返回值 %p）", static_cast<const void*>(result));
+  std::optional<std::string_view> text = readable_text(result);
+  if (!text) {
+    hx_dbgf(p.name.c_str(), "初始化返回值不是文本指针：%p", static_cast<const void*>(result));
+    return;
+  }
+  if (hx_dbg_on()) {
+    hx_dbgf(p.name.c_str(), "初始化返回值(JSON)=%s", hx_auto_to_utf8(*text).value_or(std::string(*text)).c_str());
+  }
+  read_init_json(p, *text);
+}
+
+// Steps 15 to 17: registrations win over JSON addresses; getters fill gaps.
+void settle_callbacks(HxPlugin& p) {
+  for (int i = 0; i < 8; ++i) {
+    if (p.info.reg[i]) p.cb[i] = p.info.reg[i];
+  }
+  int n = 0;
+  for (void* c : p.cb) n += c ? 1 : 0;
+  auto mark = [&](int i) { return p.cb[i] ? "√" : "×"; };
+  hx_dbgf(p.name.c_str(), "回调注册：群%s 私聊%s 事件%s 被启用%s 被禁用%s 被卸载%s 被设置%s 输出替换%s（共%d/8）", mark(HX_CB_GROUP),
+          mark(HX_CB_PRIVATE), mark(HX_CB_EVENT), mark(HX_CB_ENABLED), mark(HX_CB_DISABLED), mark(HX_CB_UNLOAD),
+          mark(HX_CB_PANEL), mark(HX_CB_SEND_HOOK), n);
+  auto ask = [](void* getter) { return getter ? reinterpret_cast<Getter>(getter)() : nullptr; };
+  if (!p.cb[HX_CB_GROUP]) p.cb[HX_CB_GROUP] = ask(p.getGroupCb);
+  if (!p.cb[HX_CB_PRIVATE]) {
+    p.cb[HX_CB_PRIVATE] = ask(p.getPrivateCb);
+    if (!p.cb[HX_CB_PRIVATE]) p.cb[HX_CB_PRIVATE] = ask(p.getAltPrivateCb);
+  }
+  if (!p.cb[HX_CB_EVENT]) p.cb[HX_CB_EVENT] = ask(p.getEventCb);
+}
+
+void give_back_slot(HxPlugin& p) {
+  std::lock_guard lock(g_plCs);
+  if (p.cbSlot >= 0) g_cbSlotUsed[p.cbSlot] = false;
+  p.cbSlot = -1;
+}
+
+// Undoes a load that got as far as the library: the record stays beyond the
+// count, so nothing else ever sees it.
+void drop(HxPlugin& p) {
+  sys_dl_close(p.module);
+  p.module = 0;
+  give_back_slot(p);
+  p.info.plugin_name = nullptr;
+  p.nameCopy.clear();
+}
+
+// The name of a plugin file: without its last extension, UTF-8, at most 127
+// bytes cut at a character boundary.
+std::string plugin_name_of(std::string_view file_name) {
+  const std::size_t dot = file_name.rfind('.');
+  std::string_view stem = dot == std::string_view::npos ? file_name : file_name.substr(0, dot);
+  std::string name = hx_auto_to_utf8(stem).value_or(std::string(stem));
+  name.resize(hx_utf8_cut(name, 127));
+  return name;
+}
+
+bool try_load_one(std::string_view path_in, std::string_view file_name) {
+  const std::string name = plugin_name_of(file_name);
+  const std::string given_path = hx_path_u8(path_in);
+  if (name.empty() || name == "." || name == "..") {
+    // Its data directory would be main/data/app itself or its parent.
+    hx_logf(HX_LOG_ERROR, hx_path_show(given_path), kErrTag, "插件文件名无效，未载入：%s", std::string(file_name).c_str());
+    return false;
+  }
+  const std::string path = hot_copy_if_mapped(given_path, name);
+  const std::uint64_t fingerprint = hx_pl_fingerprint(path);
+  std::string reason;
+  if (int dup = plugin_dup_of(name, fingerprint, reason); dup >= 0) {
+    std::string live_path;
+    {
+      std::lock_guard lock(g_plCs);
+      live_path = g_plugins[dup]->path;
+    }
+    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "拒绝重复导入：%s（已载入：%s）", reason.c_str(),
+            hx_path_show(live_path));
+    return false;
+  }
+  std::string error;
+  const SysLib lib = sys_dl_open(path, &error);
+  if (!lib) {
+    const unsigned long code = sys_last_error();
+    hx_logf(HX_LOG_ERROR, hx_path_show(path), kErrTag, "载入插件失败（LoadLibrary 错误 %lu）", code);
+    if (!error.empty()) hx_dbgf(hx_path_show(path), "%s", error.c_str());
+    return false;
+  }
+  HxPlugin* rec = nullptr;
+  {
+    std::lock_guard lock(g_plCs);
+    for (int i = 0; i < g_pluginCount; ++i) {
+      if (g_plugins[i]->module == lib) {
+        const std::string other = g_plugins[i]->name;
+        sys_dl_close(lib);
+        hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "拒绝重复导入：与已载入插件「%s」是同一个模块", other.c_str());
+        return false;
+      }
+    }
+    if (g_pluginCount >= HX_MAX_PLUGINS) {
+      sys_dl_close(lib);
+      return false;
+    }
+    // A slot beyond the count holds a spare record from an earlier failure or
+    // removal; records are never freed, since others may still hold them.
+    rec = g_plugins[g_pluginCount];
+    if (!rec) rec = g_plugins[g_pluginCount] = new HxPlugin;
+    *rec = HxPlugin{};
+    rec->path = path;
+    rec->name = name;
+    rec->module = lib;
+    rec->fingerprint = fingerprint;
+    rec->order = g_pluginCount;
+    for (int s = 0; s < HX_MAX_PLUGINS; ++s) {
+      if (!g_cbSlotUsed[s]) {
+        g_cbSlotUsed[s] = true;
+        rec->cbSlot = s;
+        break;
+      }
+    }
+    if (rec->cbSlot < 0) {
+      sys_dl_close(lib);
+      rec->module = 0;
+      return false;
+    }
+  }
+  HxPlugin& p = *rec;
+  p.state = HX_PL_LOADED;
+  const void* image = sys_dl_image(lib);
+  p.lang = image ? hx_pe_scan_lang(image) : HX_LANG_UNKNOWN;
+
+  int init_form = -1;
+  p.entryInit = find_first(lib, path, kInit, &init_form);
+  p.initTwoArgs = init_form == 0;
+  p.entryStart = find_first(lib, path, kStart);
+  p.entryEnd = find_first(lib, path, kEnd);
+  p.entryUnload = find_first(lib, path, kUnload);
+  p.entryPanel = find_first(lib, path, kPanel);
+  p.entryGroup = find_first(lib, path, kGroup);
+  p.entryPrivate = find_first(lib, path, kPrivate);
+  p.entryEvent = find_first(lib, path, kEvent);
+  p.getGroupCb = find_export(lib, path, "groupmsaddresNT");
+  p.getPrivateCb = find_export(lib, path, "friendmsaddresNT");
+  p.getEventCb = find_export(lib, path, "eventmsaddresNT");
+  p.getAltPrivateCb = find_export(lib, path, "PmDealFuncNT");
+  if (!p.entryInit) {
+    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "未找到导出函数「初始化NT / 初始化」，不是有效的Tolvex插件（错误码 %lu）",
+            sys_last_error());
+    drop(p);
+    return false;
+  }
+
+  run_init(p);
+  settle_callbacks(p);
+
+  if (p.info.name_buf && *p.info.name_buf && hx_icmp(p.info.name_buf, name) != 0) {
+    const std::string declared = hx_auto_to_utf8(p.info.name_buf).value_or(p.info.name_buf);
+    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "插件内置名[%s]与实际文件名[%s]不一致！请将插件文件名改为：%s%s 再来载入！",
+            declared.c_str(), name.c_str(), declared.c_str(), HX_PLUGIN_EXT);
+    drop(p);
+    return false;
+  }
+
+  p.dataDir = main_path("data/app/" + name);
+  hx_dir_create(p.dataDir);
+  {
+    std::lock_guard lock(g_plCs);
+    ++g_pluginCount;
+  }
+  hx_logf(HX_LOG_PLUGIN, name.c_str(), kInfoTag, "插件载入成功（作者:%s 版本:%s）", p.author, p.version);
+  return true;
+}
+
+void load_dir() {
+  const std::string dir = dll_dir();
+  if (!hx_dir_exists(dir)) return;
+  for (const HxDirEntry& e : hx_list_dir(dir)) {
+    if (!is_plugin_file(e)) continue;
+    const std::string shown = e.name.substr(0, e.name.size() - std::strlen(HX_PLUGIN_EXT));
+    hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "正在加载插件：%s …", shown.c_str());
+    const std::uint64_t t0 = sys_ticks_ms();
+    bool ok = false;
+    int count;
+    {
+      std::lock_guard lock(g_plCs);
+      count = g_pluginCount;
+    }
+    if (count < HX_MAX_PLUGINS) ok = try_load_one(hx_path_join(dir, e.name), e.name);
+    const std::uint64_t ms = sys_ticks_ms() - t0;
+    hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "正在加载插件：%s → %s（%u.%02u 秒）", shown.c_str(), ok ? "完成" : "失败",
+            static_cast<unsigned>(ms / 1000), static_cast<unsigned>(ms % 1000 / 10));
+  }
+}
+
+std::string priority_path() { return main_path("data/插件优先级.txt"); }
+
+// Puts the named records first, in that order, the rest after them as they
+// were. Only pointers move; the records keep their addresses.
+void pl_apply_order(const int* order, int count) {
+  std::lock_guard lock(g_plCs);
+  HxPlugin* scratch[HX_MAX_PLUGINS] = {};
+  bool taken[HX_MAX_PLUGINS] = {};
+  int n = 0;
+  for (int i = 0; i < count && n < g_pluginCount; ++i) {
+    const int k = order[i];
+    if (k < 0 || k >= g_pluginCount || taken[k]) continue;
+    taken[k] = true;
+    scratch[n++] = g_plugins[k];
+  }
+  for (int k = 0; k < g_pluginCount; ++k) {
+    if (!taken[k]) scratch[n++] = g_plugins[k];
+  }
+  for (int i = 0; i < n; ++i) {
+    HxPlugin* p = g_plugins[i] = scratch[i];
+    p->order = i;
+    p->info.plugin_record = p;
+    p->info.name_buf = p->nameBuf;
+    p->info.author = p->author;
+    p->info.version = p->version;
+    p->info.describe = p->describe;
+  }
+}
+
+}  // namespace
+
+HxPlugin* hx_pl_current() { return t_current; }
+void hx_pl_set_current(HxPlugin* p) { t_current = p; }
+const char* hx_pl_current_name() { return t_current ? t_current->name.c_str() : nullptr; }
+
+std::uint64_t hx_pl_fingerprint(std::string_view path) {
+  std::string data;
+  if (sys_read_file(path, static_cast<std::size_t>(1) << 31, data) != SysReadStatus::ok) return 0;
+  std::uint64_t h = kFnvSeed;
+  for (unsigned char c : data) h = (h ^ c) * kFnvPrime;
+  const std::uint64_t x = h ^ static_cast<std::uint64_t>(data.size());
+  return x ? x * kFnvPrime : 1;
+}
+
+bool hx_pl_load_file(std::string_view path, std::string_view file_name) { return try_load_one(path, file_name); }
+
+HxPlugin* hx_pl_find(std::string_view name) {
+  std::lock_guard lock(g_plCs);
+  for (int i = 0; i < g_pluginCount; ++i) {
+    if (hx_icmp(g_plugins[i]->name, name) == 0) return g_plugins[i];
+  }
+  return nullptr;
+}
+
+int hx_pl_count_enabled() {
+  std::lock_guard lock(g_plCs);
+  int n = 0;
+  for (int i = 0; i < g_pluginCount; ++i) n += g_plugins[i]->state == HX_PL_ENABLED ? 1 : 0;
+  return n;
+}
+
+bool hx_pl_save_priority() {
+  std::string out;
+  {
+    std::lock_guard lock(g_plCs);
+    for (int i = 0; i < g_pluginCount; ++i) {
+      sb_printf(out, "%s|%s\r\n", g_plugins[i]->name.c_str(), g_plugins[i]->state == HX_PL_ENABLED ? "启用" : "禁用");
+    }
+  }
+  return hx_write_file(priority_path(), out);
+}
+
+void hx_pl_load_priority() {
+  std::optional<std::string> raw = hx_read_file(priority_path());
+  if (!raw || raw->empty()) return;
+  const std::string text = hx_auto_to_utf8(*raw).value_or(*raw);
+  int order[HX_MAX_PLUGINS];
+  int n = 0;
+  for (std::string_view line : hx_split(text, "\n", INT_MAX)) {
+    line = hx_trim(line);
+    if (line.empty()) continue;
+    std::vector<std::string_view> fields = hx_split(line, "|", 3);
+    const std::string_view name = hx_trim(fields[0]);
+    const bool enabled = fields.size() < 2 || fields[1].find("启") != std::string_view::npos;
+    std::lock_guard lock(g_plCs);
+    for (int i = 0; i < g_pluginCount; ++i) {
+      if (hx_icmp(g_plugins[i]->name, name) != 0) continue;
+      g_plugins[i]->state = enabled ? HX_PL_ENABLED : HX_PL_DISABLED;
+      bool listed = false;
+      for (int k = 0; k < n; ++k) listed = listed || order[k] == i;
+      if (!listed && n < HX_MAX_PLUGINS) order[n++] = i;
+      break;
+    }
+  }
+  if (n) pl_apply_order(order, n);
+}
+
+int hx_pl_reload() {
+  plugin_sync();
+  load_dir();
+  hx_pl_load_priority();
+  std::lock_guard lock(g_plCs);
+  return g_pluginCount;
+}
+
+void hx_pl_init(int lanes) {
+  hx_pl_start_lanes(lanes);
+  hx_pl_reload();
+  std::vector<HxPlugin*> starting;
+  {
+    std::lock_guard lock(g_plCs);
+    for (int i = 0; i < g_pluginCount; ++i) {
+      HxPlugin* p = g_plugins[i];
+      if (p->state == HX_PL_LOADED) p->state = HX_PL_ENABLED;
+      if (p->state == HX_PL_ENABLED && p->entryStart) starting.push_back(p);
+    }
+  }
+  for (HxPlugin* p : starting) {
+    HxCurrentPlugin scope(p);
+    reinterpret_cast<HxEntry>(p->entryStart)();
+  }
+  hx_pl_save_priority();
+}
+
+void hx_pl_shutdown() {
+  hx_pl_stop_lanes();
+  std::vector<HxPlugin*> all;
+  {
+    std::lock_guard lock(g_plCs);
+    all.assign(g_plugins, g_plugins + g_pluginCount);
+  }
+  for (HxPlugin* p : all) {
+    if (p->module) {
+      {
+        HxCurrentPlugin scope(p);
+        if (p->cb[HX_CB_UNLOAD]) reinterpret_cast<Notice>(p->cb[HX_CB_UNLOAD])("");
+        if (p->entryEnd) reinterpret_cast<HxEntry>(p->entryEnd)();
+        if (p->entryUnload) reinterpret_cast<HxEntry>(p->entryUnload)();
+      }
+      std::lock_guard lock(g_plCs);
+      const SysLib lib = p->module;
+      p->module = 0;
+      sys_dl_close(lib);
+    }
+    p->info.plugin_name = nullptr;
+    p->nameCopy.clear();
+    p->state = HX_PL_LOADED;
+  }
+  std::lock_guard lock(g_plCs);
+  for (HxPlugin* p : all) {
+    if (p->cbSlot >= 0) g_cbSlotUsed[p->cbSlot] = false;
+    p->cbSlot = -1;
+  }
+  g_pluginCount = 0;
+}
