@@ -19,6 +19,8 @@ HxThread::~HxThread() {
 }
 
 bool HxThread::start(std::function<void(HxStop& stop)> body) {
+  if (thread_.joinable()) return false;
+  state_ = std::make_shared<State>();  // a thread that ran before keeps its own
   try {
     thread_ = std::thread([state = state_, body = std::move(body)] {
       body(state->stop);

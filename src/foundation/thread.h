@@ -33,7 +33,7 @@ class HxThread {
   HxThread& operator=(const HxThread&) = delete;
 
   // Starts `body`, which should return soon after a stop is requested. False
-  // when the system cannot start a thread.
+  // when the system cannot start a thread or the previous one is not joined.
   bool start(std::function<void(HxStop& stop)> body);
   bool running() const { return thread_.joinable(); }
   // True once the body has returned.

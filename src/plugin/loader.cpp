@@ -600,7 +600,15 @@ int hx_pl_reload() {
 
 void hx_pl_init(int lanes) {
   hx_pl_start_lanes(lanes);
-  hx_pl_reload();
+  const int count = hx_pl_reload();
+  const int running = hx_pl_lanes_running();
+  hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag,
+          "共载入 %d 个插件，分发 worker %d 条（全局并发，round-robin 入队，单 worker 积压上限 %d；★ 同号不再保证 FIFO）", count,
+          running, 4096);
+  if (running >= 2 && count >= 1) {
+    hx_log(HX_LOG_PLUGIN, kHost, kInfoTag,
+           "提醒：worker 全局并发（round-robin），同号消息不再保证到达顺序 —— 卡死的插件不会拖死同号后续消息，但插件不能用「上一条消息上下文」做连贯推理");
+  }
   std::vector<HxPlugin*> starting;
   {
     std::lock_guard lock(g_plCs);
@@ -617,12 +625,26 @@ void hx_pl_init(int lanes) {
   hx_pl_save_priority();
 }
 
+namespace {
+// Disconnects a plugin from every entry without freeing its module.
+void cut_off(HxPlugin* p) {
+  for (void*& c : p->cb) c = nullptr;
+  p->entryStart = p->entryEnd = p->entryUnload = p->entryPanel = nullptr;
+  p->state = HX_PL_LOADED;
+}
+}  // namespace
+
 void hx_pl_shutdown() {
-  hx_pl_stop_lanes();
   std::vector<HxPlugin*> all;
   {
     std::lock_guard lock(g_plCs);
     all.assign(g_plugins, g_plugins + g_pluginCount);
+  }
+  if (!hx_pl_stop_pool()) {
+    hx_log(HX_LOG_ERROR, kHost, kErrTag, "退出：分发线程未收工，已跳过全部插件卸载（回调入口已断开）");
+    std::lock_guard lock(g_plCs);
+    for (HxPlugin* p : all) cut_off(p);
+    return;
   }
   for (HxPlugin* p : all) {
     if (p->module) {
@@ -634,7 +656,7 @@ void hx_pl_shutdown() {
       }
       std::lock_guard lock(g_plCs);
       const SysLib lib = p->module;
-      p->module = 0;
+      __atomic_store_n(&p->module, SysLib{0}, __ATOMIC_RELEASE);  // lanes read it without the lock
       sys_dl_close(lib);
     }
     p->info.plugin_name = nullptr;

@@ -1,12 +1,12 @@
 // The plugin host: the plugin table, loading and the initialisation
-// handshake, the priority file, and the hand-over of events (dispatch lanes
-// still to come: records are kept for checking until then).
+// handshake, the priority file, and the dispatch of events to the plugins.
 //
 // Plugin records never move: lanes, panel threads and the current-plugin
 // pointer hold their addresses for the life of the process. Priority order
 // is an array of pointers that is permuted, never the records.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -93,39 +93,37 @@ class HxCurrentPlugin {
   HxPlugin* prev_;
 };
 
-// The dispatch lanes (placeholders until dispatch exists).
-void hx_pl_start_lanes(int lanes);
-void hx_pl_stop_lanes();
+// ---- Dispatch ----
+// Plugin calls in progress (unloading waits for none).
+extern std::atomic<int> g_cbBusy;
 
-// Tells every enabled plugin that account `qq` logged in (1) or out (0). Any
-// thread.
-void hx_pl_notify_login(const char* qq, int on);
+// The number of lanes a setting of 插件线程数 gives: 24 for 0 or less, at most 32.
+int hx_pl_lane_count_for(int setting);
+// Starts the lanes (once per process; part of hx_pl_init).
+void hx_pl_start_lanes(int setting);
+// Stops the lanes after they finished what was queued (10 s each); frees what
+// is left. 1 when every lane ended or none ran; 0 when one is stuck, and then
+// no plugin module may be freed.
+int hx_pl_stop_pool();
+int hx_pl_lanes_running();
 
-// Until dispatch exists, login notifications are only recorded, so that the
-// link layer can be checked: the calls so far, oldest first ("+qq" for a
-// login, "-qq" for a logout).
-std::vector<std::string> hx_pl_notifications();
-
-// Hands a record to the plugins (the dispatcher copies what it keeps; the
-// caller may free the record when the call returns). Any thread.
+// Hand a record to the plugins: it is copied (texts included) and queued;
+// the caller keeps its record. Nothing is queued when no enabled plugin has a
+// handler for the kind. Any thread; waits while the chosen lane is full.
 void hx_pl_dispatch_group(const HxGroupMsg* rec);
 void hx_pl_dispatch_private(const HxPrivateMsg* rec);
 void hx_pl_dispatch_event(const HxEventMsg* rec);
+// Tells every enabled plugin that account `qq` logged in (1) or out (0), then
+// sends the plugins' event handlers the host event 31 or 38. Any thread.
+void hx_pl_notify_login(const char* qq, int on);
 
-// Until the dispatch lanes exist, dispatched records are kept for checking:
-// the kind (0 group, 1 private, 2 event), a copy of the record (text pointers
-// cleared) and its texts in field order.
-struct HxDispatched {
-  int kind;
-  HxGroupMsg group;
-  HxPrivateMsg priv;
-  HxEventMsg event;
-  std::vector<std::string> texts;
-};
-std::vector<HxDispatched> hx_pl_dispatched();
-// Records dispatched since the start (all of them, not only those kept).
-std::uint64_t hx_pl_dispatch_total();
-void hx_pl_dispatched_clear();
+// Statistics: the backlog summed over the lanes and the capacity (lanes x 4096).
+void hx_pl_pool_stats(long long* backlog, long long* capacity);
+void hx_pl_lane_stats(int* lanes, std::uint64_t* handled, std::uint64_t* full, long long* backlog, int* busy);
+// Tasks finished by each lane; how many counters were written.
+int hx_pl_lane_handled_each(std::uint64_t* out, int max);
+// Waits until every task queued so far has been finished; false on timeout.
+bool hx_pl_wait_idle(int timeout_ms);
 
 // Name caches of the plugin host, keyed by bot account and id, holding UTF-8
 // names (256 entries each, the oldest dropped first). Any thread.

@@ -15,6 +15,7 @@
 #include "link/onebot.h"
 #include "plugin/plugin.h"
 #include "support/backend.h"
+#include "support/plugin_capture.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -167,15 +168,15 @@ TEST_F(Calls, RosterAfterLogin) {
 }
 
 TEST_F(Calls, EventsFromTheBackendReachThePlugins) {
-  hx_pl_dispatched_clear();
+  PluginCapture capture;
   Backend events({"forward", "--self-id", "10003"}, R"({"events": [
     {"at_ms": 100, "every_ms": 10, "count": 50, "event": {"post_type": "message", "message_type": "group",
      "group_id": 5, "user_id": 6, "message_id": "{n}", "message": "第{n}条", "sender": {"nickname": "丙"}}},
     {"at_ms": 900, "event": {"post_type": "notice", "notice_type": "friend_add", "user_id": 6}}]})");
   add_account("10003", events.port());
   ASSERT_TRUE(hx_ob_login("10003"));
-  ASSERT_TRUE(wait_until([] { return hx_pl_dispatched().size() >= 51; }));
-  auto got = hx_pl_dispatched();
+  ASSERT_TRUE(wait_until([&] { return capture.total() >= 52; }));  // with the login event
+  auto got = capture.events();
   int groups = 0;
   for (const auto& d : got) groups += d.kind == 0 && d.group.bot_qq == 10003;
   EXPECT_EQ(groups, 50);

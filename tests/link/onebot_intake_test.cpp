@@ -10,6 +10,7 @@
 #include "link/onebot.h"
 #include "link/onebot_internal.h"
 #include "plugin/plugin.h"
+#include "support/plugin_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -21,7 +22,7 @@ class Intake : public ::testing::Test {
     hx_cfg_load();
     hx_log_init(5000);
     hx_log_set_switch(HX_LOG_DEBUG, 1);
-    hx_pl_dispatched_clear();
+    capture.clear();
     hx_ob_msgcache_clear();
   }
   void TearDown() override {
@@ -37,10 +38,11 @@ class Intake : public ::testing::Test {
     }
     return false;
   }
-  static std::vector<HxDispatched> events() { return hx_pl_dispatched(); }
+  std::vector<HxDispatched> events() { return capture.events(); }
   static std::string utf8(const std::string& gbk) { return hx_gbk_to_utf8(gbk).value_or("?"); }
 
   TempDir dir;
+  PluginCapture capture;
 };
 
 TEST_F(Intake, NoticeAndRequestTypesAndLogLines) {
@@ -89,7 +91,7 @@ TEST_F(Intake, NoticeAndRequestTypesAndLogLines) {
   };
   for (const auto& c : cases) {
     std::string text = R"({"self_id":10001,"time":1700000000,)" + c.json.substr(1);
-    hx_pl_dispatched_clear();
+    capture.clear();
     hx_ob_feed_event(text);
     auto got = events();
     ASSERT_EQ(got.size(), 1u) << c.json;
@@ -115,7 +117,7 @@ TEST_F(Intake, EventRecordFields) {
   EXPECT_EQ(e.user_qq, 9876543210LL) << "ids beyond 2^31";
   EXPECT_EQ(utf8(got[0].texts[3]), "你好[emoji]");  // content, GBK-safe
   EXPECT_EQ(got[0].texts[4], "flag-中") << "the flag stays UTF-8";
-  hx_pl_dispatched_clear();
+  capture.clear();
   hx_ob_feed_event(R"({"self_id":1,"post_type":"notice","notice_type":"group_ban","sub_type":"ban","group_id":2,)"
                    R"("user_id":3,"operator_id":4,"duration":600})");
   const HxEventMsg b = events().at(0).event;
@@ -238,7 +240,7 @@ TEST_F(Intake, RecallFindsTheCachedTextUntilItWrapsOut) {
            std::to_string(id) + "}";
   };
   hx_ob_feed_event(group_msg(1, "第一条"));
-  hx_pl_dispatched_clear();
+  capture.clear();
   hx_ob_feed_event(recall(1));
   EXPECT_EQ(utf8(events().back().texts[3]), "第一条");
   EXPECT_TRUE(logged("[群事件_某人撤回事件] 群2 操作3 触发3，撤回内容：第一条"));

@@ -13,6 +13,7 @@
 #include "link/onebot.h"
 #include "plugin/plugin.h"
 #include "support/backend.h"
+#include "support/plugin_capture.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 #include "sys/clock.h"
@@ -29,7 +30,7 @@ int count_logged(const std::string& text) {
 }
 
 int count_notified(const std::string& what) {
-  auto all = hx_pl_notifications();
+  auto all = PluginCapture::notifications();
   return static_cast<int>(std::count(all.begin(), all.end(), what));
 }
 
@@ -67,6 +68,7 @@ class Links : public ::testing::Test {
   static bool retry_is_one_second() { return sys_getenv("HX_WS_RETRY_SEC").value_or("") == "1"; }
 
   TempDir dir;
+  PluginCapture capture;
 };
 
 const char* kLifecycleLater = R"({"events": [
@@ -203,7 +205,7 @@ TEST_F(ReverseLinks, UnansweredRecognitionLeavesTheConnectionAnonymous) {
   ASSERT_TRUE(wait_until([] { return count_logged("5 秒内未响应 get_login_info") == 1; }, 12000));
   EXPECT_EQ(g_cfg.accountCount, 0);
   EXPECT_EQ(hx_ob_link_count(), 1);
-  EXPECT_TRUE(hx_pl_notifications().empty());
+  EXPECT_TRUE(PluginCapture::notifications().empty());
 }
 
 TEST_F(ReverseLinks, FullAccountListIgnoresTheNewcomer) {
