@@ -387,6 +387,7 @@ void hx_pl_start_lanes(int setting) {
   if (g_laneCount.load() > 0) return;  // started once per process
   const int lanes = hx_pl_lane_count_for(setting);
   g_poolStop.store(false);
+  g_routed.store(0);
   int started = 0;
   for (int i = 0; i < lanes; ++i) {
     Lane& lane = g_lanes[i];

@@ -54,6 +54,7 @@ TP_UNUSED static int32_t HX_STDCALL on_event(const HxEventMsg* m) {
   ++g_state.event_calls;
   keep(g_state.last_text, sizeof g_state.last_text, m ? m->content : "");
   g_state.last_bot = m ? m->bot_qq : 0;
+  g_state.last_event_type = m ? m->event_type : 0;
   return 0;
 }
 TP_UNUSED static int32_t HX_STDCALL on_enabled(const char* qq) {

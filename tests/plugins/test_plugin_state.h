@@ -21,6 +21,7 @@ typedef struct TestPluginState {
   char last_text[512];          /* the message or content of the last message/event */
   char last_qq[64];             /* the text given to enabled/disabled */
   int64_t last_bot;
+  int32_t last_event_type;
 } TestPluginState;
 
 #endif

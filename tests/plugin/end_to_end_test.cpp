@@ -1,0 +1,103 @@
+// From a scripted backend through intake and the lanes into real plugin
+// libraries: logins, messages and the plugins' own records of them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "config/cfg.h"
+#include "foundation/log.h"
+#include "foundation/util.h"
+#include "link/onebot.h"
+#include "plugin/plugin.h"
+#include "support/backend.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
+#include "sys/dynlib.h"
+#include "sys/files.h"
+#include "test_plugin_state.h"
+
+namespace {
+
+using StateFn = TestPluginState* (*)();
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!Backend::available(&why)) GTEST_SKIP() << why;
+    hx_set_data_dir(dir.path());
+    hx_log_init(20000);
+    hx_cfg_load();
+    g_cfg.recvGroup = g_cfg.recvPrivate = g_cfg.recvEvent = 1;
+    hx_ob_init();
+  }
+  void TearDown() override {
+    hx_ob_stop();
+    backend.reset();
+    hx_pl_shutdown();
+    hx_log_shutdown();
+    hx_set_data_dir("");
+  }
+  void install(const char* variant, const std::string& as) {
+    const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
+    hx_dir_create(dll);
+    ASSERT_EQ(sys_copy_file(std::string(HX_TEST_PLUGIN_DIR) + "/" + variant + HX_PLUGIN_EXT,
+                            hx_path_join(dll, as + HX_PLUGIN_EXT), nullptr),
+              SysCopyStatus::ok);
+  }
+  static TestPluginState* state(const char* name) {
+    HxPlugin* p = hx_pl_find(name);
+    if (!p) return nullptr;
+    return reinterpret_cast<StateFn>(sys_dl_sym(p->module, "tp_state"))();
+  }
+  void connect(const std::string& qq, const std::string& script) {
+    backend = std::make_unique<Backend>(std::vector<std::string>{"forward", "--self-id", qq}, script);
+    HxAccount acc{};
+    std::strcpy(acc.id, qq.c_str());
+    std::strcpy(acc.ip, "127.0.0.1");
+    acc.port = backend->port();
+    ASSERT_TRUE(hx_cfg_save_bot(&acc));
+    hx_cfg_scan_bots();
+    ASSERT_TRUE(hx_ob_login(qq.c_str()));
+  }
+
+  TempDir dir;
+  std::unique_ptr<Backend> backend;
+};
+
+TEST_F(EndToEnd, LoginMessagesAndLogoutReachEveryEnabledPlugin) {
+  install("tp_register", "registered");
+  install("tp_json", "json");
+  hx_pl_init(4);
+  ASSERT_EQ(hx_pl_count_enabled(), 2);
+  connect("10003", R"({"events": [
+    {"at_ms": 300, "event": {"post_type": "meta_event", "meta_event_type": "lifecycle", "sub_type": "connect"}},
+    {"at_ms": 1200, "every_ms": 5, "count": 40, "event": {"post_type": "message", "message_type": "group",
+     "group_id": 5, "user_id": 6, "message_id": "{n}", "message": "第{n}条", "sender": {"nickname": "丙"}}},
+    {"at_ms": 2500, "event": {"post_type": "meta_event", "meta_event_type": "lifecycle", "sub_type": "disable"}}]})");
+  TestPluginState* reg = state("registered");
+  TestPluginState* json = state("json");
+  ASSERT_NE(reg, nullptr);
+  ASSERT_NE(json, nullptr);
+
+  // The login: the enabled callback with the account, then event 31.
+  ASSERT_TRUE(wait_until([&] { return reg->enabled_calls == 1 && reg->event_calls == 1; }, 10000 * kTimeoutScale));
+  EXPECT_STREQ(reg->last_qq, "10003");
+  EXPECT_EQ(reg->last_event_type, HX_EV_HOST_LOGIN_OK);
+  EXPECT_EQ(reg->last_bot, 10003);
+  EXPECT_EQ(json->event_calls, 1);  // its JSON event address, mounted
+
+  // Messages, to both plugins, through the registered slot where there is one.
+  ASSERT_TRUE(wait_until([&] { return reg->group_calls == 40 && json->group_calls == 40; }, 10000 * kTimeoutScale));
+  EXPECT_EQ(reg->group_export_calls, 0);
+  EXPECT_EQ(json->last_bot, 10003);
+
+  // The drop: the disabled callback, then event 38.
+  ASSERT_TRUE(wait_until([&] { return reg->disabled_calls == 1 && reg->event_calls == 2; }, 10000 * kTimeoutScale));
+  EXPECT_STREQ(reg->last_qq, "10003");
+  EXPECT_EQ(reg->last_event_type, HX_EV_HOST_LOGIN_FAILED);
+  EXPECT_EQ(reg->enabled_calls, 1);
+}
+
+}  // namespace
