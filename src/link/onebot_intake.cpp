@@ -2,6 +2,7 @@
 // waiting callers and events to their handlers, and drives login detection.
 #include <cjson/cJSON.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -101,8 +102,15 @@ std::string ob_json_id(const cJSON* obj, const char* name) {
   const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, name);
   if (cJSON_IsString(v) && v->valuestring) return v->valuestring;
   if (cJSON_IsNumber(v) && std::isfinite(v->valuedouble)) {
+    const double d = v->valuedouble;
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.0f", v->valuedouble);
+    // Ids are whole numbers: printed as integers, which is what "%.0f" gives
+    // for them, at a fraction of its cost.
+    if (d >= -9.2e18 && d <= 9.2e18 && d == std::trunc(d)) {
+      const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(d)).ptr;
+      return std::string(buf, end);
+    }
+    std::snprintf(buf, sizeof buf, "%.0f", d);
     return buf;
   }
   return {};
