@@ -15,7 +15,7 @@ function(hx_plugin name)
     # Chinese names are written in UTF-8 here and converted to GBK.
     set(_lines "EXPORTS\n")
     foreach(e ${P_EXPORTS})
-      string(REGEX MATCH "^([^=]+)=([^/]+)/([0-9]+)$" _m "${e}")
+      string(REGEX MATCH "^([^=]+)=([^/]+)/([0-9]+|cdecl)$" _m "${e}")
       set(_export ${CMAKE_MATCH_1})
       set(_internal ${CMAKE_MATCH_2})
       if(CMAKE_MATCH_3 STREQUAL "cdecl")

@@ -235,7 +235,8 @@ TEST_F(Loader, StillMappedPathLoadsFromAHotCopy) {
   ASSERT_TRUE(hx_pl_load_file(path, std::string("hot") + HX_PLUGIN_EXT));
   HxPlugin* p = hx_pl_find("hot");
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->path, hx_path_join(main_dir("data/hot/1"), std::string("hot") + HX_PLUGIN_EXT));
+  // Letter case of the data directory differs on Windows, where it is normalised.
+  EXPECT_EQ(hx_icmp(p->path, hx_path_join(main_dir("data/hot/1"), std::string("hot") + HX_PLUGIN_EXT)), 0) << p->path;
   EXPECT_NE(p->module, held);
   EXPECT_EQ(state(p)->init_calls, 1);  // a module of its own
   EXPECT_TRUE(logged("该路径的模块仍在进程里，改从副本载入"));
