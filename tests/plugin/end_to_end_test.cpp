@@ -2,6 +2,7 @@
 // libraries: logins, messages and the plugins' own records of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -98,6 +99,39 @@ TEST_F(EndToEnd, LoginMessagesAndLogoutReachEveryEnabledPlugin) {
   EXPECT_STREQ(reg->last_qq, "10003");
   EXPECT_EQ(reg->last_event_type, HX_EV_HOST_LOGIN_FAILED);
   EXPECT_EQ(reg->enabled_calls, 1);
+}
+
+// The example plugin calls back into the host: its handler reaches 输出日志
+// through the address the apidata gave it (a trampoline on 32-bit x86).
+TEST_F(EndToEnd, ExamplePluginLogsEveryGroupMessageThroughTheApi) {
+  const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
+  hx_dir_create(dll);
+  ASSERT_EQ(sys_copy_file(HX_EXAMPLE_PLUGIN, hx_path_join(dll, std::string("hello") + HX_PLUGIN_EXT), nullptr),
+            SysCopyStatus::ok);
+  hx_pl_init(2);
+  ASSERT_EQ(hx_pl_count_enabled(), 1);
+  EXPECT_STREQ(hx_pl_find("hello")->author, "示例");
+  for (int i = 1; i <= 3; ++i) {
+    const std::string text = hx_utf8_to_gbk("消息" + std::to_string(i)).value_or("");
+    HxGroupMsg m{};
+    m.bot_qq = 10001;
+    m.group_id = 20001;
+    m.message = text.c_str();
+    hx_pl_dispatch_group(&m);
+  }
+  ASSERT_TRUE(hx_pl_wait_idle(10000));
+  std::vector<std::string> lines;
+  hx_log_entry e;
+  for (int i = 0; hx_log_at(i, &e); ++i) {
+    if (std::string(e.source) == "hello") lines.insert(lines.begin(), e.text);
+  }
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "hello plugin started"), lines.end());
+  int counted = 0;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string want = "第" + std::to_string(i) + "条群消息（群20001）：";
+    for (const std::string& l : lines) counted += l.rfind(want, 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(counted, 3);
 }
 
 }  // namespace
