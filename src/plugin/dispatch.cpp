@@ -4,7 +4,6 @@
 // lane offers the copy to the enabled plugins in priority order until one of
 // them intercepts it. Each queue holds at most 4,096 tasks: a producer that
 // finds its lane full waits, so nothing is dropped for lack of room.
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,16 +28,9 @@ constexpr int kQueueMax = 4096;
 constexpr int kFullWaitMs = 3000;
 constexpr int kIdleWaitMs = 1000;
 constexpr int kStopWaitMs = 10000;
-constexpr int kSpinRounds = 512;  // pause instructions: at most some microseconds
 constexpr const char* kHost = "框架";
 constexpr const char* kInfoTag = "插件(↓)";
 constexpr const char* kErrTag = "错误(↓)";
-
-inline void cpu_relax() {
-#if defined(__i386__) || defined(__x86_64__)
-  __builtin_ia32_pause();
-#endif
-}
 
 enum TaskKind { kGroup = 0, kPrivate = 1, kEvent = 2, kLogin = 3 };
 
@@ -65,8 +57,6 @@ struct Lane {
   int backlog = 0;
   int idleWaiters = 0;
   int fullWaiters = 0;
-  std::atomic<bool> hasWork{false};  // a hint for the spin before sleeping
-  int spinBudget = 0;                // the lane thread's own
   HxThread thread;
   std::atomic<std::uint64_t> handled{0};
   std::atomic<std::uint64_t> fullEvents{0};
@@ -162,7 +152,6 @@ void lane_push(int index, Task* task) {
   }
   lane.tail = task;
   ++lane.backlog;
-  lane.hasWork.store(true, std::memory_order_relaxed);
   g_routed.fetch_add(1, std::memory_order_relaxed);
   const bool wake = lane.idleWaiters > 0;
   lock.unlock();
@@ -293,27 +282,10 @@ void deliver_login(const Task& t) {
   g_cbBusy.fetch_sub(1);
 }
 
-// A lane that ran out of work looks again for a few microseconds before it
-// sleeps: a task arriving meanwhile then costs its producer no wake-up call.
-// The budget adapts: it grows while looking pays and shrinks to nothing when
-// tasks come too far apart (many lanes sharing little work), so that idle
-// lanes do not take the processor from the intake thread.
-void spin_for_work(Lane& lane) {
-  const int budget = lane.spinBudget;
-  int i = 0;
-  while (i < budget && !lane.hasWork.load(std::memory_order_relaxed)) {
-    cpu_relax();
-    ++i;
-  }
-  const bool found = i < budget;
-  lane.spinBudget = found ? std::min(kSpinRounds, budget * 2 + 16) : budget / 2;
-}
-
 void lane_main(int index) {
   Lane& lane = g_lanes[index];
   for (;;) {
     Task* task;
-    if (!lane.hasWork.load(std::memory_order_relaxed)) spin_for_work(lane);
     {
       std::unique_lock lock(lane.mu);
       while (!lane.head) {
@@ -324,10 +296,7 @@ void lane_main(int index) {
       }
       task = lane.head;
       lane.head = task->next;
-      if (!lane.head) {
-        lane.tail = nullptr;
-        lane.hasWork.store(false, std::memory_order_relaxed);
-      }
+      if (!lane.head) lane.tail = nullptr;
       --lane.backlog;
     }
     if (task->kind == kLogin) {
