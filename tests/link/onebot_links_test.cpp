@@ -186,9 +186,10 @@ TEST_F(ReverseLinks, RecognitionAddsTheAccountAndItLeavesWithTheConnection) {
     EXPECT_TRUE(hx_ob_online("12345"));
     EXPECT_TRUE(backend.wait_record("\"action\": \"get_login_info\"", 2000));
   }
+  // Plugins are told first, then the account is removed and that is logged.
   ASSERT_TRUE(wait_until([] { return count_notified("-12345") == 1; }));
+  ASSERT_TRUE(wait_until([] { return count_logged("反向通信断开：已从账号列表移除（QQ=12345，不写盘 / 不重连）") == 1; }));
   EXPECT_EQ(hx_cfg_bot("12345"), nullptr);
-  EXPECT_EQ(count_logged("反向通信断开：已从账号列表移除（QQ=12345，不写盘 / 不重连）"), 1);
   EXPECT_FALSE(hx_file_exists(hx_cfg_bot_dir() + "QQ12345.json")) << "reverse accounts are never written";
 }
 
