@@ -29,14 +29,14 @@ int mem_exports(const std::string& image, std::vector<HxPeExport>& out) {
 }
 
 TEST(PeReader, UnsortedAndGbkNamesAreFoundByScanning) {
-  PeSpec spec;
-  spec.exportNames = {"zeta", kGbkInit, "alpha", "_OnGroupNT"};
-  spec.ordinalBase = 5;
-  std::string file = pe_build(spec), image = pe_map(file);
+  PeLayout layout;
+  layout.exportNames = {"zeta", kGbkInit, "alpha", "_OnGroupNT"};
+  layout.ordinalBase = 5;
+  std::string file = pe_build(layout), image = pe_map(file);
   std::vector<HxPeExport> ex;
   ASSERT_EQ(file_exports(file, ex), 4);
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(ex[i].name, spec.exportNames[i]);
+    EXPECT_EQ(ex[i].name, layout.exportNames[i]);
     EXPECT_EQ(ex[i].rva, pe_export_rva(i));
     EXPECT_EQ(ex[i].ordinal, 5u + i);
   }
@@ -51,9 +51,9 @@ TEST(PeReader, UnsortedAndGbkNamesAreFoundByScanning) {
 }
 
 TEST(PeReader, NameLengthLimits) {
-  PeSpec spec;
-  spec.exportNames = {std::string(254, 'a'), std::string(255, 'b'), std::string(256, 'c'), "short"};
-  std::string file = pe_build(spec), image = pe_map(file);
+  PeLayout layout;
+  layout.exportNames = {std::string(254, 'a'), std::string(255, 'b'), std::string(256, 'c'), "short"};
+  std::string file = pe_build(layout), image = pe_map(file);
   std::vector<HxPeExport> ex;
   ASSERT_EQ(file_exports(file, ex), 3) << "the file reader takes up to 255 bytes";
   EXPECT_EQ(std::strlen(ex[1].name), 255u);
@@ -63,7 +63,7 @@ TEST(PeReader, NameLengthLimits) {
 }
 
 TEST(PeReader, BrokenImagesGiveNothing) {
-  PeSpec good;
+  PeLayout good;
   good.exportNames = {"a", "b"};
   const std::string file = pe_build(good);
   auto patched = [&](std::size_t at, std::uint32_t v, int bytes = 4) {
@@ -71,7 +71,7 @@ TEST(PeReader, BrokenImagesGiveNothing) {
     for (int i = 0; i < bytes; ++i) f[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
     return f;
   };
-  PeSpec zero = good, many = good, funcs_many = good;
+  PeLayout zero = good, many = good, funcs_many = good;
   zero.namesCount = 0x10000 + 1;  // replaced below by 0 through the patch helper
   many.namesCount = 65537;
   funcs_many.functionsCount = 65537;
@@ -105,12 +105,12 @@ TEST(PeReader, BrokenImagesGiveNothing) {
 }
 
 TEST(PeReader, LanguageScan) {
-  auto lang = [](PeSpec spec) {
-    std::string image = pe_map(pe_build(spec));
+  auto lang = [](PeLayout layout) {
+    std::string image = pe_map(pe_build(layout));
     return hx_pe_scan_lang(image.data(), image.size());
   };
-  PeSpec plain;
-  PeSpec crt = plain, packed = plain, legacy = plain, longnames = plain, few = plain, wx = plain;
+  PeLayout plain;
+  PeLayout crt = plain, packed = plain, legacy = plain, longnames = plain, few = plain, wx = plain;
   crt.imports = {"KERNEL32.dll", "msvcrt.dll"};
   packed.sections = {".text", ".rdata", "UPX1", ".reloc"};
   legacy.sections = {"CODE", ".rdata", "DATA", "BSS"};
@@ -119,7 +119,7 @@ TEST(PeReader, LanguageScan) {
   wx.sectionFlags = {0xE0000020u};  // writable code, larger than 64 KiB? no: 16 KiB
   struct Case {
     const char* name;
-    PeSpec spec;
+    PeLayout layout;
     int lang;
   } cases[] = {
       {"four plain sections", plain, HX_LANG_E}, {"C runtime import", crt, HX_LANG_C},
@@ -127,8 +127,8 @@ TEST(PeReader, LanguageScan) {
       {"long section names", longnames, HX_LANG_C}, {"two sections", few, HX_LANG_UNKNOWN},
       {"small writable code", wx, HX_LANG_E},
   };
-  for (const auto& c : cases) EXPECT_EQ(lang(c.spec), c.lang) << c.name;
-  PeSpec plus = plain;
+  for (const auto& c : cases) EXPECT_EQ(lang(c.layout), c.lang) << c.name;
+  PeLayout plus = plain;
   plus.pe32plus = true;
   EXPECT_EQ(lang(plus), HX_LANG_UNKNOWN) << "only 32-bit images are plugins";
   EXPECT_STREQ(hx_pe_lang_name(0), "未知");

@@ -27,7 +27,7 @@ std::uint32_t get32(const std::string& b, std::size_t at) {
 
 std::uint32_t pe_export_rva(int i) { return kSectionAlign + 0x10 * static_cast<std::uint32_t>(i); }
 
-std::string pe_build(const PeSpec& s) {
+std::string pe_build(const PeLayout& s) {
   const auto nsec = static_cast<std::uint32_t>(s.sections.size());
   std::string b(kHeaders + kSectionRaw * nsec, '\0');
   b[0] = 'M';

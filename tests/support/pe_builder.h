@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-struct PeSpec {
+struct PeLayout {
   bool pe32plus = false;
   std::vector<std::string> exportNames;    // in table order (any order, any bytes)
   std::uint32_t ordinalBase = 1;
@@ -20,7 +20,7 @@ struct PeSpec {
 };
 
 // The file bytes.
-std::string pe_build(const PeSpec& spec);
+std::string pe_build(const PeLayout& layout);
 // Function RVA of export i of a built image (what the readers must report).
 std::uint32_t pe_export_rva(int i);
 // The file laid out as a mapped image: headers, then each section at its RVA.
