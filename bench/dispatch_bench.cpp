@@ -30,6 +30,7 @@
 #include "foundation/util.h"
 #include "link/onebot.h"
 #include "link/ws.h"
+#include "instant_peer.h"
 #include "plugin/plugin.h"
 #include "sys/dynlib.h"
 
@@ -40,41 +41,9 @@ namespace fs = std::filesystem;
 
 constexpr int kAccounts = 16;
 
-struct Peer {
-  std::mutex mu;
-  std::condition_variable cv;
-  ws_conn* conn = nullptr;
-  ws_server* server = nullptr;
-};
-Peer g_peers[kAccounts];
-
-void peer_open(ws_conn* c, void* user) {
-  auto* p = static_cast<Peer*>(user);
-  std::lock_guard lock(p->mu);
-  p->conn = hx_ws_addref(c);
-  p->cv.notify_all();
-}
-
-// Answers every action at once with an ok reply carrying its echo.
-void peer_message(ws_conn* c, const char* data, std::size_t len, void*) {
-  std::string_view text(data, len);
-  size_t at = text.find("\"echo\":");
-  if (at == std::string_view::npos) return;
-  std::string_view echo = text.substr(at + 7);
-  echo = echo.substr(0, echo.find_first_of(",}"));
-  std::string reply = R"({"status":"ok","retcode":0,"data":null,"echo":)" + std::string(echo) + "}";
-  hx_ws_send(c, reply.data(), reply.size());
-}
+InstantPeer g_peers[kAccounts];
 
 std::string qq_of(int i) { return std::to_string(10001 + i); }
-
-std::string group_event(int i) {
-  return R"({"time":1700000000,"self_id":10001,"post_type":"message","message_type":"group","sub_type":"normal",)"
-         R"("group_id":20001,"user_id":30001,"message_id":)" +
-         std::to_string(i) +
-         R"(,"message":"大家好，这是一条普通的群消息 hello 123","raw_message":"大家好，这是一条普通的群消息 hello 123",)"
-         R"("sender":{"user_id":30001,"nickname":"小明","card":"明明"}})";
-}
 
 long rss_kib(const char* field) {
   std::ifstream f("/proc/self/status");
@@ -113,7 +82,7 @@ double events_per_second(int n, CountFn count) {
   const long base = count();
   const auto t0 = Clock::now();
   for (int i = 0; i < n; ++i) {
-    const std::string e = group_event(i);
+    const std::string e = bench_group_event(i);
     hx_ws_send(g_peers[0].conn, e.data(), e.size());
   }
   while (count() - base < n) std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -124,7 +93,7 @@ void latency_at(int rate, int seconds, CountFn count, SetupFn setup) {
   const int n = rate * seconds;
   std::vector<std::int64_t> arrived(n, 0), sent(n, 0);
   std::vector<std::string> events;
-  for (int i = 0; i < n; ++i) events.push_back(group_event(i));
+  for (int i = 0; i < n; ++i) events.push_back(bench_group_event(i));
   setup(arrived.data(), n);
   const long base = count();
   const auto t0 = Clock::now();
@@ -157,23 +126,21 @@ int main(int argc, char** argv) {
   hx_cfg_load();  // the defaults
   g_cfg.heartbeat = 600;
   for (int i = 0; i < kAccounts; ++i) {
-    Peer& p = g_peers[i];
-    p.server = hx_ws_server_start("127.0.0.1", 0, "", {peer_open, peer_message, nullptr, &p});
+    InstantPeer& p = g_peers[i];
+    p.start();
     HxAccount& acc = g_cfg.accounts[g_cfg.accountCount++];
     std::strcpy(acc.id, qq_of(i).c_str());
     std::strcpy(acc.ip, "127.0.0.1");
-    acc.port = hx_ws_server_port(p.server);
+    acc.port = p.port();
   }
   hx_ob_init();
   std::printf("dispatch end to end, %d lanes, default settings (group log line on)\n", lanes);
   for (int i = 0; i < kAccounts; ++i) {
     hx_ob_login(qq_of(i));
-    Peer& p = g_peers[i];
-    std::unique_lock lock(p.mu);
-    p.cv.wait(lock, [&] { return p.conn != nullptr; });
+    ws_conn* conn = g_peers[i].wait_connected();
     const std::string hello = R"({"self_id":)" + qq_of(i) +
                               R"(,"post_type":"meta_event","meta_event_type":"lifecycle","sub_type":"connect"})";
-    hx_ws_send(p.conn, hello.data(), hello.size());
+    hx_ws_send(conn, hello.data(), hello.size());
   }
   for (int i = 0; i < kAccounts; ++i) {
     while (!hx_ob_online(qq_of(i))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -203,10 +170,7 @@ int main(int argc, char** argv) {
     hx_pl_shutdown();
   }
   hx_ob_stop();
-  for (Peer& p : g_peers) {
-    hx_ws_release(p.conn);
-    hx_ws_server_stop(p.server);
-  }
+  for (InstantPeer& p : g_peers) p.stop();
   std::error_code ec;
   fs::remove_all(tmp, ec);
   return 0;

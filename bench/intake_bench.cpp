@@ -23,14 +23,14 @@
 #include "foundation/util.h"
 #include "link/onebot.h"
 #include "link/ws.h"
+#include "instant_peer.h"
 #include "plugin/plugin.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::mutex g_mu;
-std::condition_variable g_cv;
+InstantPeer g_backend;
 ws_conn* g_peer = nullptr;  // the backend side of the link
 std::atomic<std::uint64_t> g_delivered{0};
 
@@ -39,30 +39,10 @@ std::int32_t HX_STDCALL count_group(const HxGroupMsg*) {
   return 0;
 }
 
-void peer_open(ws_conn* c, void*) {
-  std::lock_guard lock(g_mu);
-  g_peer = hx_ws_addref(c);
-  g_cv.notify_all();
-}
-
-// Answers every action at once with an ok reply carrying its echo.
-void peer_message(ws_conn* c, const char* data, std::size_t len, void*) {
-  std::string_view text(data, len);
-  size_t at = text.find("\"echo\":");
-  if (at == std::string_view::npos) return;
-  std::string_view echo = text.substr(at + 7);
-  echo = echo.substr(0, echo.find_first_of(",}"));
-  std::string reply = R"({"status":"ok","retcode":0,"data":null,"echo":)" + std::string(echo) + "}";
-  hx_ws_send(c, reply.data(), reply.size());
-}
-
 double events_per_second(int n) {
   std::vector<std::string> events;
   for (int i = 0; i < n; ++i) {
-    events.push_back(R"({"time":1700000000,"self_id":10001,"post_type":"message","message_type":"group","sub_type":"normal",)"
-                     R"("group_id":20001,"user_id":30001,"message_id":)" + std::to_string(i) +
-                     R"(,"message":"大家好，这是一条普通的群消息 hello 123","raw_message":"大家好，这是一条普通的群消息 hello 123",)"
-                     R"("sender":{"user_id":30001,"nickname":"小明","card":"明明"}})");
+    events.push_back(bench_group_event(i));
   }
   std::uint64_t base = g_delivered.load();
   auto t0 = Clock::now();
@@ -92,16 +72,13 @@ int main(int argc, char** argv) {
   g_plugins[g_pluginCount++] = &counter;
   hx_pl_start_lanes(1);
 
-  ws_server* srv = hx_ws_server_start("127.0.0.1", 0, "", {peer_open, peer_message, nullptr, nullptr});
+  g_backend.start();
   HxAccount& acc = g_cfg.accounts[g_cfg.accountCount++];
   std::strcpy(acc.id, "10001");
   std::strcpy(acc.ip, "127.0.0.1");
-  acc.port = hx_ws_server_port(srv);
+  acc.port = g_backend.port();
   hx_ob_login("10001");
-  {
-    std::unique_lock lock(g_mu);
-    g_cv.wait(lock, [] { return g_peer != nullptr; });
-  }
+  g_peer = g_backend.wait_connected();
   std::string hello = R"({"self_id":10001,"post_type":"meta_event","meta_event_type":"lifecycle","sub_type":"connect"})";
   hx_ws_send(g_peer, hello.data(), hello.size());
   while (!hx_ob_online("10001")) std::this_thread::yield();
@@ -131,7 +108,6 @@ int main(int argc, char** argv) {
               rtts[rtts.size() * 99 / 100]);
   hx_ob_stop();
   hx_pl_stop_pool();
-  hx_ws_release(g_peer);
-  hx_ws_server_stop(srv);
+  g_backend.stop();
   return 0;
 }
