@@ -28,6 +28,7 @@
 #include "config/cfg.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
+#include "host/host.h"
 #include "link/onebot.h"
 #include "link/ws.h"
 #include "instant_peer.h"
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
   const fs::path tmp = fs::temp_directory_path() / ("hx_dispatch_bench_" + std::to_string(::getpid()));
   fs::create_directories(tmp / "cfg");
   hx_set_data_dir((tmp / "cfg").string());
+  hx_host_wire();
   hx_ws_global_init();
   hx_log_init(1000);
   hx_cfg_load();  // the defaults

@@ -21,6 +21,7 @@
 #include "config/cfg.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
+#include "host/host.h"
 #include "link/onebot.h"
 #include "link/ws.h"
 #include "instant_peer.h"
@@ -56,6 +57,7 @@ double events_per_second(int n) {
 int main(int argc, char** argv) {
   int n_events = argc > 1 ? std::atoi(argv[1]) : 100000;
   int n_calls = argc > 2 ? std::atoi(argv[2]) : 20000;
+  hx_host_wire();
   hx_ws_global_init();
   hx_log_init(1000);
   std::memset(&g_cfg, 0, sizeof g_cfg);

@@ -13,6 +13,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The version of this SDK, as the host reports it ("取SDK版本" and the
+ * initialisation info block). */
+#define HX_SDK_VERSION "1.1.7"
+
 #if defined(__i386__) || defined(_M_IX86)
 #define HX_SDK_32BIT 1
 #if defined(_MSC_VER) || defined(_WIN32)

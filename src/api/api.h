@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "plugin/plugin.h"
 #include "tolvex_sdk.h"
 
 using hx_word = std::uint32_t;
@@ -168,27 +169,23 @@ struct HxApiEntry {
 };
 extern const HxApiEntry g_apiTable[HX_API_COUNT];
 
-// The triple handed to every plugin: count, addresses (trampolines where they
-// exist) and GBK names. Built on first use, never freed.
-struct HxApiTriple {
-  std::int32_t count;
-  void* const* addresses;
-  const char* const* names;
-};
+// The triple handed to every plugin (HxApiTriple, in plugin/plugin.h):
+// count, addresses (trampolines where they exist) and GBK names. Built on
+// first use, never freed.
 HxApiTriple api_build_table();
 
 // The two E-language array images {1, 125, elements...}: names (GBK text
 // pointers) and addresses. Null when they cannot be built.
-struct HxEplArrays {
-  void* names;
-  void* addresses;
-};
 HxEplArrays api_epl_arrays();
 
 // The apidata JSON (GBK member names, addresses as numbers or, with
 // HX_APIDATA_STR=1, as decimal strings; wrapped under "data" with
 // HX_APIDATA_WRAP=1). Built once; empty when it cannot be built.
 const std::string& api_build_apidata_json();
+
+// The three forms together, as the loader hands them to plugins
+// (installed with hx_pl_set_api_source).
+HxPlApiForms api_forms();
 
 // The function of a named API (GBK or UTF-8 name), or null.
 void* api_lookup(const char* name);

@@ -153,4 +153,4 @@ hx_text HX_STDCALL api_get_plugin_datadir() {
 }
 
 hx_text HX_STDCALL api_get_frame_version() { return "8.0"; }
-hx_text HX_STDCALL api_get_sdk_version() { return "1.1.7"; }
+hx_text HX_STDCALL api_get_sdk_version() { return HX_SDK_VERSION; }

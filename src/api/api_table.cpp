@@ -157,7 +157,7 @@ const char* plugin_or_host() {
 }
 
 bool log_full() {
-  return g_cfg.logCap > 0 && hx_log_total() >= static_cast<std::uint64_t>(g_cfg.logCap);
+  return hx_cfg_get(&HxCfg::logCap) > 0 && hx_log_total() >= static_cast<std::uint64_t>(hx_cfg_get(&HxCfg::logCap));
 }
 
 // "调用 %s" for a call that wrote no log line of its own.
@@ -268,7 +268,7 @@ void* api_lookup(const char* name) {
 
 std::uintptr_t HX_STDCALL api_get_api_addr(hx_text name) {
   void* fn = api_lookup(name);
-  if (g_cfg.logApi && g_addrLogCount.load() < kAddrLogLimit) {
+  if (hx_cfg_get(&HxCfg::logApi) && g_addrLogCount.load() < kAddrLogLimit) {
     ++g_addrLogCount;
     std::optional<std::string> u8 = name ? hx_auto_to_utf8(name) : std::nullopt;
     hx_logf(HX_LOG_API, plugin_or_host(), "API", "取API函数地址(%s) -> %s", u8 ? u8->c_str() : "(空)",
@@ -295,7 +295,7 @@ extern "C" void api_trace_enter(int i) {
 
   Pending next;
   next.index = i;
-  if (!g_cfg.logApi) {
+  if (!hx_cfg_get(&HxCfg::logApi)) {
     next.logCount = -1;
   } else {
     if (total <= kCallLineLimit && t_pend.index >= 0) settle(t_pend);
@@ -366,3 +366,5 @@ void api_trace_dump() {
 }
 
 long api_trace_total() { return g_traceTotal.load(); }
+
+HxPlApiForms api_forms() { return HxPlApiForms{api_build_table(), api_epl_arrays(), &api_build_apidata_json()}; }

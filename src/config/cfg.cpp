@@ -232,3 +232,63 @@ bool hx_cfg_save_bot(const HxAccount* acc) {
 }
 
 bool hx_cfg_del_bot(std::string_view id) { return plain_id(id) && hx_remove_file(bot_file(id)); }
+
+// ---- the account table at run time ----
+
+std::mutex& hx_cfg_accounts_lock() {
+  static std::mutex mu;
+  return mu;
+}
+
+std::optional<HxAccount> hx_cfg_account(std::string_view id) {
+  std::lock_guard lock(hx_cfg_accounts_lock());
+  if (const HxAccount* a = hx_cfg_bot(id)) return *a;
+  return std::nullopt;
+}
+
+std::vector<HxAccount> hx_cfg_accounts() {
+  std::lock_guard lock(hx_cfg_accounts_lock());
+  return std::vector<HxAccount>(g_cfg.accounts, g_cfg.accounts + g_cfg.accountCount);
+}
+
+HxAccountAdd hx_cfg_account_add(std::string_view id, std::string_view ip, int port, std::string_view nickname) {
+  std::lock_guard lock(hx_cfg_accounts_lock());
+  if (HxAccount* a = hx_cfg_bot(id)) {
+    if (!nickname.empty()) hx_copy_field(a->nickname, sizeof a->nickname, nickname);
+    return HxAccountAdd::known;
+  }
+  if (g_cfg.accountCount >= HX_MAX_ACCOUNTS) return HxAccountAdd::full;
+  HxAccount& a = g_cfg.accounts[g_cfg.accountCount];
+  std::memset(&a, 0, sizeof a);
+  hx_copy_field(a.id, sizeof a.id, id);
+  hx_copy_field(a.ip, sizeof a.ip, ip);
+  a.port = port;
+  hx_copy_field(a.nickname, sizeof a.nickname, nickname);
+  ++g_cfg.accountCount;
+  return HxAccountAdd::added;
+}
+
+bool hx_cfg_account_remove(std::string_view id) {
+  std::lock_guard lock(hx_cfg_accounts_lock());
+  for (int i = 0; i < g_cfg.accountCount; ++i) {
+    if (id != g_cfg.accounts[i].id) continue;
+    std::memmove(&g_cfg.accounts[i], &g_cfg.accounts[i + 1],
+                 sizeof(HxAccount) * static_cast<size_t>(g_cfg.accountCount - i - 1));
+    --g_cfg.accountCount;
+    std::memset(&g_cfg.accounts[g_cfg.accountCount], 0, sizeof(HxAccount));
+    return true;
+  }
+  return false;
+}
+
+std::optional<HxAccount> hx_cfg_account_set_nickname(std::string_view id, std::string_view nickname, bool* changed) {
+  if (changed) *changed = false;
+  std::lock_guard lock(hx_cfg_accounts_lock());
+  HxAccount* a = hx_cfg_bot(id);
+  if (!a) return std::nullopt;
+  if (nickname != a->nickname) {
+    hx_copy_field(a->nickname, sizeof a->nickname, nickname);
+    if (changed) *changed = true;
+  }
+  return *a;
+}

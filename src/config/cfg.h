@@ -1,16 +1,25 @@
 // The host's configuration: the framework settings (main/data/框架设置.ini)
 // and one account file per bot account (main/data/Bot/QQ<id>.json).
 //
-// g_cfg is filled by hx_cfg_load during start-up, before other threads run.
-// Afterwards every thread reads it without a lock; only the user-interface
-// thread writes settings fields (word-sized, so readers see the old or the new
-// value). Account-table changes at run time are guarded by the link layer.
+// Who may touch what:
+// - g_cfg is filled by hx_cfg_load during start-up, before other threads run.
+// - The settings fields are written afterwards only on the user-interface
+//   thread, through hx_cfg_set; every other thread reads the switches it
+//   needs through hx_cfg_get, so that a change while lanes and links run is
+//   seen whole (old or new value, never a torn one) and is no data race.
+//   The text fields (钥匙, 标题内容, 公告) change only while no link runs.
+// - The account table (accounts, accountCount) changes at run time only
+//   through the hx_cfg_account_ functions, under hx_cfg_accounts_lock();
+//   other threads read it through them (copies) or under that lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/ini.h"
 
@@ -82,7 +91,8 @@ bool hx_cfg_save();
 // Rebuilds the account table from main/data/Bot/*.json (at most 16). In
 // reverse mode the table is emptied again and the ignored files are logged.
 void hx_cfg_scan_bots();
-// The account whose id equals `id` byte for byte, or null.
+// The account whose id equals `id` byte for byte, or null. At run time only
+// under hx_cfg_accounts_lock().
 HxAccount* hx_cfg_bot(std::string_view id);
 // The account file text (GBK, unformatted JSON); a null account gives empty
 // texts and port "0". nullopt on failure.
@@ -92,6 +102,32 @@ std::optional<std::string> hx_bot_to_json_gbk(const HxAccount* acc);
 bool hx_cfg_save_bot(const HxAccount* acc);
 // Deletes main/data/Bot/QQ<id>.json; true when a file was deleted.
 bool hx_cfg_del_bot(std::string_view id);
+
+// ---- The account table at run time (any thread) ----
+std::mutex& hx_cfg_accounts_lock();
+// A copy of the account `id`, or nullopt.
+std::optional<HxAccount> hx_cfg_account(std::string_view id);
+// Copies of every account, in table order.
+std::vector<HxAccount> hx_cfg_accounts();
+enum class HxAccountAdd { added, known, full };
+// Adds an account that lives in memory only (reverse mode). A known account
+// gets the nickname when one is given; a full table (16) takes nothing.
+HxAccountAdd hx_cfg_account_add(std::string_view id, std::string_view ip, int port, std::string_view nickname);
+// Removes the account `id`; true when there was one.
+bool hx_cfg_account_remove(std::string_view id);
+// Sets an account's nickname; the account as it is now, or nullopt when it
+// is unknown. `changed` (optional) says whether the name differed.
+std::optional<HxAccount> hx_cfg_account_set_nickname(std::string_view id, std::string_view nickname, bool* changed);
+
+// ---- Settings read by other threads ----
+// Reads a word-sized setting of g_cfg without a data race; any thread.
+inline int hx_cfg_get(int HxCfg::*field) {
+  return std::atomic_ref<int>(g_cfg.*field).load(std::memory_order_relaxed);
+}
+// Writes one; the user-interface thread (and start-up) only.
+inline void hx_cfg_set(int HxCfg::*field, int value) {
+  std::atomic_ref<int>(g_cfg.*field).store(value, std::memory_order_relaxed);
+}
 
 // The data directory (hx_data_dir), and the host's own folders under it, each
 // with a trailing separator: main/data/ and main/data/Bot/.

@@ -103,6 +103,16 @@ const std::string& hx_data_dir();
 const std::string& hx_inst_key();
 // The 16-bit global atom of the instance key, added on the first call.
 std::uint16_t hx_inst_atom();
+// "HXFrame_Single_%08X_%u" over the instance key (hash, length in bytes).
+std::string hx_single_instance_name();
+// "HXFrame_DataDir_%08X_%u" over the data directory.
+std::string hx_data_dir_lock_name();
+
+// FNV-1a over the bytes of `s`: 32-bit with its standard offset basis, and
+// 64-bit from the given basis.
+std::uint32_t hx_fnv1a(std::string_view s);
+std::uint64_t hx_fnv1a64(std::string_view s, std::uint64_t basis);
+inline constexpr std::uint64_t HX_FNV64_PRIME = 1099511628211ull;
 // Directory normalisation. Windows: "/" to "\", trailing separators dropped
 // (a drive keeps "C:\"), lower case, one trailing "\". Elsewhere the same but
 // with "/" and letter case kept. The trailing separator is added only while

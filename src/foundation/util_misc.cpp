@@ -97,3 +97,15 @@ std::optional<std::string> hx_http_download(std::string_view url) {
   if (sys_http_get(req, body) != SysHttpStatus::ok || body.empty()) return std::nullopt;
   return body;
 }
+
+std::uint32_t hx_fnv1a(std::string_view s) {
+  std::uint32_t h = 2166136261u;
+  for (unsigned char c : s) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+std::uint64_t hx_fnv1a64(std::string_view s, std::uint64_t basis) {
+  std::uint64_t h = basis;
+  for (unsigned char c : s) h = (h ^ c) * HX_FNV64_PRIME;
+  return h;
+}

@@ -196,3 +196,15 @@ bool hx_write_file(std::string_view path, std::string_view data) {
   }
   return true;
 }
+
+namespace {
+std::string lock_name(const char* prefix, std::string_view key) {
+  std::string name;
+  sb_printf(name, "%s_%08X_%u", prefix, static_cast<unsigned>(hx_fnv1a(key)), static_cast<unsigned>(key.size()));
+  return name;
+}
+}  // namespace
+
+std::string hx_single_instance_name() { return lock_name("HXFrame_Single", hx_inst_key()); }
+
+std::string hx_data_dir_lock_name() { return lock_name("HXFrame_DataDir", hx_data_dir()); }

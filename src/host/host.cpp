@@ -6,9 +6,9 @@
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "host/crash.h"
-#include "host/instance.h"
 #include "link/onebot.h"
 #include "link/ws.h"
+#include "milky/milky.h"
 #include "plugin/dlgwatch.h"
 #include "plugin/plugin.h"
 #include "sys/clock.h"
@@ -117,6 +117,7 @@ std::string hx_host_login_summary(const HxCfg& cfg) {
 int hx_host_main(int argc, char** argv) {
   // 1. Uptime and crash filter.
   hx_uptime_reset();
+  hx_host_wire();
   hx_crash_install();
   // The log starts at its default size so that what start-up says before the
   // settings are read is kept; the settings then resize it.
@@ -176,6 +177,7 @@ int hx_host_main(int argc, char** argv) {
   hx_ws_global_init();
   hx_img_init();
   hx_av_init();
+  hx_milky_detect();
   hx_ob_init();
   HxThread boot;
   boot.start(boot_thread);

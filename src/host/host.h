@@ -14,8 +14,8 @@
 
 #include "config/cfg.h"
 #include "foundation/thread.h"
+#include "tolvex_sdk.h"
 
-inline constexpr const char* HX_SDK_VERSION = "1.1.7";
 inline constexpr int HX_EXIT_NO_WINDOW = 3;
 inline constexpr int HX_UPDATED_WAIT_MS = 8000;
 inline constexpr int HX_BOOT_WAIT_MS = 10000;
@@ -31,6 +31,10 @@ int hx_host_updated_pid(std::string_view cmdline);
 // "QQ1, QQ2, …" over the accounts with an id, stopping once longer than 231
 // bytes; empty when there is none.
 std::string hx_host_login_summary(const HxCfg& cfg);
+
+// Installs the hooks that connect the subsystems (links to plugins and the
+// window, the loader to the API). Idempotent; before any link or load starts.
+void hx_host_wire();
 
 // The whole process: returns the exit code.
 int hx_host_main(int argc, char** argv);

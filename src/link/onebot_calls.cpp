@@ -8,12 +8,11 @@
 #include <memory>
 #include <vector>
 
-#include "config/cfg.h"
+#include "foundation/json.h"
 #include "foundation/log.h"
 #include "foundation/thread.h"
 #include "foundation/util.h"
 #include "link/onebot_internal.h"
-#include "plugin/plugin.h"
 #include "sys/clock.h"
 #include "sys/process.h"
 
@@ -33,25 +32,15 @@ std::condition_variable g_pendCv[kPending];
 std::mutex g_pendCs;
 std::atomic<long long> g_echoSeq{kEchoStart};
 
-struct JsonDeleter {
-  void operator()(cJSON* j) const { cJSON_Delete(j); }
-};
-using Json = std::unique_ptr<cJSON, JsonDeleter>;
-
 std::string build_request(std::string_view action, std::string_view params, long long echo) {
-  Json root(cJSON_CreateObject());
+  HxJson root(cJSON_CreateObject());
   cJSON_AddStringToObject(root.get(), "action", std::string(action).c_str());
   cJSON* p = params.empty() ? nullptr : cJSON_ParseWithLength(params.data(), params.size());
   if (!p) p = cJSON_CreateObject();  // empty or unparsable parameters become {}
   cJSON_AddItemToObject(root.get(), "params", p);
   cJSON_AddNumberToObject(root.get(), "echo", static_cast<double>(echo));
-  std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_PrintUnformatted(root.get()), cJSON_free);
+  HxJsonText text(cJSON_PrintUnformatted(root.get()));
   return text ? std::string(text.get()) : std::string();
-}
-
-const char* caller_name() {
-  const char* name = hx_pl_current_name();
-  return name ? name : "框架自身";
 }
 
 }  // namespace
@@ -68,7 +57,7 @@ bool ob_call_conn(ws_conn* c, std::string_view bot_qq, std::string_view action, 
   if (timeout_ms > 0 && t_onReceiveThread) {
     // The reply would arrive on this very thread: waiting here can only time out.
     hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "不能在连接的收包线程上等待动作回复：%s（已拒绝，调用方：%s）",
-            std::string(action).c_str(), caller_name());
+            std::string(action).c_str(), ob_caller_name());
     return false;
   }
   const long long echo = ++g_echoSeq;
@@ -88,10 +77,10 @@ bool ob_call_conn(ws_conn* c, std::string_view bot_qq, std::string_view action, 
     // The caller needs the reply and none could be waited for: sending anyway
     // would report success for an action whose outcome nobody will learn.
     hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "等待回复的动作已达 %d 个，动作 %s 未发出（调用方：%s）", kPending,
-            std::string(action).c_str(), caller_name());
+            std::string(action).c_str(), ob_caller_name());
     return false;
   }
-  if (g_cfg.logApi) hx_logf(HX_LOG_API, ob_source(qq), "API", "→ %s", request.c_str());
+  if (hx_cfg_get(&HxCfg::logApi)) hx_logf(HX_LOG_API, ob_source(qq), "API", "→ %s", request.c_str());
   const std::size_t sent = hx_ws_send_text(c, request.c_str());
   if (!qq.empty() && sent > 0 && action.substr(0, 5) == "send_") hx_ob_stat_bump(qq, 0, 1);
   if (slot < 0) return sent > 0;
@@ -102,7 +91,7 @@ bool ob_call_conn(ws_conn* c, std::string_view bot_qq, std::string_view action, 
                                                       [slot] { return g_pend[slot].answered; });
   Pend& p = g_pend[slot];
   if (p.reply) {
-    if (answered && g_cfg.logApi) hx_logf(HX_LOG_API, ob_source(qq), "API", "← %s", p.reply->c_str());
+    if (answered && hx_cfg_get(&HxCfg::logApi)) hx_logf(HX_LOG_API, ob_source(qq), "API", "← %s", p.reply->c_str());
     if (reply) *reply = std::move(p.reply);
   }
   p = Pend{};
@@ -145,10 +134,10 @@ bool hx_ob_call(std::string_view bot_qq, std::string_view action, std::string_vi
   if (!c) {
     if (open == 0) {
       hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "无可用连接，无法执行动作：%s（调用方：%s）",
-              std::string(action).c_str(), caller_name());
+              std::string(action).c_str(), ob_caller_name());
     } else {
       hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "账号 %s 没有在线的连接，动作 %s 未发出（调用方：%s）", qq.c_str(),
-              std::string(action).c_str(), caller_name());
+              std::string(action).c_str(), ob_caller_name());
     }
     return false;
   }
@@ -210,7 +199,7 @@ void cache_probe(const char* what, std::string_view id, std::string_view text) {
 
 void hx_ob_msgcache_put(std::string_view bot_qq, std::string_view message_id, std::string_view group,
                         std::string_view sender, std::string_view nickname, std::string_view text) {
-  if (!g_cfg.msgCache || bot_qq.empty() || message_id.empty()) return;
+  if (!hx_cfg_get(&HxCfg::msgCache) || bot_qq.empty() || message_id.empty()) return;
   std::string stored = hx_auto_to_utf8(text).value_or(std::string());
   // Cut where a character ends, so that the text stays valid UTF-8 and is
   // not taken for GBK when it is read back.
@@ -278,17 +267,18 @@ std::unique_ptr<HxThread> g_rosterTh[kRosterThreads];  // guarded by g_rosterCs
 long long roster_list(const std::string& qq, const char* action) {
   std::optional<std::string> reply;
   if (!hx_ob_call(qq, action, "{}", &reply, kRosterWaitMs) || !reply) return -1;
-  Json root(cJSON_Parse(reply->c_str()));
+  HxJson root(cJSON_Parse(reply->c_str()));
   const cJSON* data = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "data") : nullptr;
   if (!cJSON_IsArray(data)) return -1;
+  const HxObHooks& hooks = hx_ob_hooks();
   const cJSON* item;
   cJSON_ArrayForEach(item, data) {
     if (cJSON_GetObjectItemCaseSensitive(item, "group_id")) {
       std::string id = ob_json_id(item, "group_id"), name = ob_json_str(item, "group_name");
-      if (!name.empty()) hx_pl_cache_group(qq, id, name);
+      if (!name.empty() && hooks.cache_group) hooks.cache_group(qq, id, name);
     } else {
       std::string id = ob_json_id(item, "user_id"), name = ob_json_str(item, "nickname");
-      if (!name.empty()) hx_pl_cache_nick(qq, id, name);
+      if (!name.empty() && hooks.cache_nick) hooks.cache_nick(qq, id, name);
     }
   }
   return cJSON_GetArraySize(data);
@@ -308,7 +298,7 @@ void roster_nickname(const std::string& qq) {
     hx_log(HX_LOG_ERROR, src, "错误(↓)", "获取账号昵称失败：get_login_info 返回空响应");
     return;
   }
-  Json root(cJSON_Parse(reply->c_str()));
+  HxJson root(cJSON_Parse(reply->c_str()));
   if (!root) {
     hx_log(HX_LOG_ERROR, src, "错误(↓)", "获取账号昵称失败：get_login_info 响应不是合法 JSON");
     return;
@@ -324,24 +314,15 @@ void roster_nickname(const std::string& qq) {
     hx_log(HX_LOG_ERROR, src, "错误(↓)", "获取账号昵称失败：响应里没有 nickname/user_name/nick 字段");
     return;
   }
-  bool changed = false, known = false;
-  HxAccount copy{};
-  {
-    std::lock_guard lock(g_linkCs);
-    if (HxAccount* acc = hx_cfg_bot(qq)) {
-      known = true;
-      changed = nick != acc->nickname;
-      if (changed) hx_copy_field(acc->nickname, sizeof acc->nickname, nick);
-      copy = *acc;
-    }
-  }
-  if (!known) return;
+  bool changed = false;
+  std::optional<HxAccount> copy = hx_cfg_account_set_nickname(qq, nick, &changed);
+  if (!copy) return;
   if (!changed) {
     hx_dbgf("登录", "昵称未变化（仍是 %s），不重复落盘", nick.c_str());
     return;
   }
   // Reverse-mode accounts live in memory only.
-  if (!g_cfg.reverseMode) hx_cfg_save_bot(&copy);
+  if (!hx_cfg_get(&HxCfg::reverseMode)) hx_cfg_save_bot(&*copy);
   hx_logf(HX_LOG_LOGIN, src, "登录(↑)", "已获取机器人昵称：%s", nick.c_str());
 }
 
@@ -397,4 +378,3 @@ void hx_ob_roster_join(int ms) {
   }
 }
 
-void ob_roster_join(int ms) { hx_ob_roster_join(ms); }

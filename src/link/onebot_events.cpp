@@ -5,11 +5,9 @@
 
 #include <mutex>
 
-#include "config/cfg.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "link/onebot_internal.h"
-#include "plugin/plugin.h"
 
 namespace {
 
@@ -54,6 +52,20 @@ constexpr NoticeType kNoticeTable[] = {
     {"group_card", 36},   {"notify", 1002},       {"group_upload", 1004}, {"group_msg_emoji_like", 1003},
 };
 
+void tell_event(const HxEventMsg* rec) {
+  if (auto* f = hx_ob_hooks().event) f(rec);
+}
+void tell_group(const HxGroupMsg* rec) {
+  if (auto* f = hx_ob_hooks().group) f(rec);
+}
+void tell_private(const HxPrivateMsg* rec) {
+  if (auto* f = hx_ob_hooks().private_msg) f(rec);
+}
+std::string cached_group_name(std::string_view account, std::string_view id) {
+  auto* f = hx_ob_hooks().group_name;
+  return f ? f(account, id) : std::string();
+}
+
 // What plugins get: UTF-8 or GBK in, GBK out, with markers for what GBK
 // cannot hold.
 std::string gbk(std::string_view s) { return hx_safe_gbk(s).value_or(std::string()); }
@@ -87,7 +99,7 @@ void handle_file_upload(const std::string& bot, const cJSON* ev, const cJSON* se
   const std::string card = ob_json_str(who, "card"), nick = ob_json_str(who, "nickname");
   const std::string file = ob_json_str(data, "file");
   const std::string size = ob_json_id(data, "file_size");
-  const std::string group_name = hx_pl_group_name_cache(bot, group);
+  const std::string group_name = cached_group_name(bot, group);
   const std::string g_name = gbk(group_name), g_card = gbk(card), g_nick = gbk(nick), g_file = gbk(file);
   HxEventMsg rec{};
   rec.bot_qq = id64(bot);
@@ -104,11 +116,11 @@ void handle_file_upload(const std::string& bot, const cJSON* ev, const cJSON* se
   rec.flag = "";
   hx_logf(HX_LOG_EVENT, bot.c_str(), "事件(↓)", "[群事件_某人上传群文件] 群[%s](%s) %s 上传了文件 -> %s，大小:%s",
           group_name.c_str(), group.c_str(), sender.c_str(), file.c_str(), size.c_str());
-  hx_pl_dispatch_event(&rec);
+  tell_event(&rec);
 }
 
 void handle_group(const std::string& bot, const cJSON* ev, bool self) {
-  if (!g_cfg.recvGroup || (self && !g_cfg.recvSelf)) return;
+  if (!hx_cfg_get(&HxCfg::recvGroup) || (self && !hx_cfg_get(&HxCfg::recvSelf))) return;
   const cJSON* msg = member(ev, "message");
   if (cJSON_IsArray(msg)) {
     const cJSON* first = cJSON_GetArrayItem(msg, 0);
@@ -129,11 +141,11 @@ void handle_group(const std::string& bot, const cJSON* ev, bool self) {
     nick = acc && acc->nickname[0] ? acc->nickname : bot;
   }
   if (card.empty()) card = nick;
-  if (g_cfg.msgCache && !bot.empty() && !message_id.empty()) {
+  if (hx_cfg_get(&HxCfg::msgCache) && !bot.empty() && !message_id.empty()) {
     hx_ob_msgcache_put(bot, message_id, group, sender, nick, text);
   }
-  const std::string group_name = hx_pl_group_name_cache(bot, group);
-  if (g_cfg.logGroup) {
+  const std::string group_name = cached_group_name(bot, group);
+  if (hx_cfg_get(&HxCfg::logGroup)) {
     hx_logf(HX_LOG_GROUP, bot.c_str(), "群聊(↓)", "群[%s](%s) %s(%s)%s: %s", group_name.c_str(), group.c_str(),
             nick.c_str(), sender.c_str(), self ? "[自身]" : "", text.c_str());
   }
@@ -152,11 +164,11 @@ void handle_group(const std::string& bot, const cJSON* ev, bool self) {
   rec.message = g_text.c_str();
   rec.nickname = g_nick.c_str();
   capture({1, bot, sender, "", group, message_id, g_name, g_nick, g_text});
-  hx_pl_dispatch_group(&rec);
+  tell_group(&rec);
 }
 
 void handle_private(const std::string& bot, const cJSON* ev, bool self) {
-  if (!g_cfg.recvPrivate || (self && !g_cfg.recvSelf)) return;
+  if (!hx_cfg_get(&HxCfg::recvPrivate) || (self && !hx_cfg_get(&HxCfg::recvSelf))) return;
   const std::string sender = ob_json_id(ev, "user_id");
   const std::string group = ob_json_id(ev, "group_id");
   const std::string message_id = ob_json_id(ev, "message_id");
@@ -172,7 +184,7 @@ void handle_private(const std::string& bot, const cJSON* ev, bool self) {
   std::string nick = ob_json_str(member(ev, "sender"), "nickname");
   if (self && nick.empty()) nick = peer;
   const std::string raw = ob_json_str(ev, "raw_message"), text = message_text(ev);
-  if (g_cfg.logPrivate) {
+  if (hx_cfg_get(&HxCfg::logPrivate)) {
     std::string label;
     if (self) {
       sb_printf(label, "对方%s(发送者%s)[自身]", peer.c_str(), sender.c_str());
@@ -200,7 +212,7 @@ void handle_private(const std::string& bot, const cJSON* ev, bool self) {
   rec.temp_group_id = id64(group);
   rec.empty = "";
   capture({2, bot, sender, peer, group, message_id, "", g_nick, g_text});
-  hx_pl_dispatch_private(&rec);
+  tell_private(&rec);
 }
 
 }  // namespace
@@ -247,7 +259,7 @@ void ob_handle_message(const std::string& bot_qq, const cJSON* ev, bool is_group
 }
 
 void ob_handle_event(const std::string& bot, const cJSON* ev) {
-  if (!g_cfg.recvEvent) return;
+  if (!hx_cfg_get(&HxCfg::recvEvent)) return;
   const std::string group = ob_json_id(ev, "group_id");
   const std::string op = ob_json_id(ev, "operator_id");
   const std::string user = ob_json_id(ev, "user_id");
@@ -261,18 +273,18 @@ void ob_handle_event(const std::string& bot, const cJSON* ev) {
   if (type == HX_EV_GROUP_RECALL) {
     if (std::optional<std::string> text = hx_ob_msgcache_get(bot, message_id)) {
       content = *text;
-      if (g_cfg.logEvent) {
+      if (hx_cfg_get(&HxCfg::logEvent)) {
         hx_logf(HX_LOG_EVENT, src, "事件(↓)", "[%s] 群%s 操作%s 触发%s，撤回内容：%s", name, group.c_str(), op.c_str(),
                 user.c_str(), text->c_str());
       }
-    } else if (g_cfg.logEvent) {
+    } else if (hx_cfg_get(&HxCfg::logEvent)) {
       hx_logf(HX_LOG_EVENT, src, "事件(↓)", "[%s] 群%s 操作%s 触发%s（消息ID=%s，未取到原文：缓存未开启或已超出最近 %d 条）",
               name, group.c_str(), op.c_str(), user.c_str(), message_id.c_str(), HX_MSGCACHE_PER_ACCOUNT);
     }
-  } else if (g_cfg.logEvent) {
+  } else if (hx_cfg_get(&HxCfg::logEvent)) {
     hx_logf(HX_LOG_EVENT, src, "事件(↓)", "[%s] 群%s 操作%s 触发%s", name, group.c_str(), op.c_str(), user.c_str());
   }
-  const std::string g_name = gbk(hx_pl_group_name_cache(bot, group)), g_content = gbk(content);
+  const std::string g_name = gbk(cached_group_name(bot, group)), g_content = gbk(content);
   const std::string flag = ob_json_str(ev, "flag").substr(0, 255);  // stays UTF-8: it goes back to the backend
   HxEventMsg rec{};
   rec.bot_qq = id64(bot);
@@ -288,7 +300,7 @@ void ob_handle_event(const std::string& bot, const cJSON* ev) {
   rec.event_type = type;
   rec.duration = id32(ob_json_id(ev, "duration"));
   rec.flag = flag.c_str();
-  hx_pl_dispatch_event(&rec);
+  tell_event(&rec);
 }
 
 void hx_ob_cap_begin() {

@@ -7,22 +7,16 @@
 #include <cstdio>
 #include <memory>
 
-#include "config/cfg.h"
+#include "foundation/json.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "link/onebot_internal.h"
 #include "link/ws_proto.h"
-#include "milky/milky.h"
 
 namespace {
 
 constexpr int kMaxDepth = 64;
 constexpr const char* kErr = "错误(↓)";
-
-struct JsonDeleter {
-  void operator()(cJSON* j) const { cJSON_Delete(j); }
-};
-using Json = std::unique_ptr<cJSON, JsonDeleter>;
 
 // Nesting depth of a JSON text, strings (with their escapes) skipped; the
 // parser recurses once per level, so deep texts are refused before parsing.
@@ -49,7 +43,7 @@ int nesting_depth(std::string_view s) {
 }
 
 void ob_dispatch(ws_conn* c, std::string_view text) {
-  Json root(cJSON_ParseWithLength(text.data(), text.size()));
+  HxJson root(cJSON_ParseWithLength(text.data(), text.size()));
   if (!root) {
     hx_log(HX_LOG_ERROR, "框架", kErr, "收到无法解析的 JSON 报文");
     return;
@@ -69,7 +63,7 @@ void ob_dispatch(ws_conn* c, std::string_view text) {
   const std::string post = ob_json_str(root.get(), "post_type");
   if (post == "message" || post == "message_sent") {
     const bool self = post == "message_sent";
-    if (self && !g_cfg.recvSelf) return;
+    if (self && !hx_cfg_get(&HxCfg::recvSelf)) return;
     const std::string type = ob_json_str(root.get(), "message_type");
     if (type != "group" && type != "private") return;
     if (!self) hx_ob_stat_bump(bot, 1, 0);
@@ -92,7 +86,7 @@ void intake(ws_conn* c, std::string_view data) {
     hx_logf(HX_LOG_ERROR, "框架", kErr, "报文嵌套超过 %d 层，已丢弃（防止解析时递归爆栈）", kMaxDepth);
     return;
   }
-  if (g_cfg.logPackets) hx_logf(HX_LOG_SYSTEM, "框架", "系统(↓)", "← %s", text.c_str());
+  if (hx_cfg_get(&HxCfg::logPackets)) hx_logf(HX_LOG_SYSTEM, "框架", "系统(↓)", "← %s", text.c_str());
   ob_dispatch(c, text);
 }
 

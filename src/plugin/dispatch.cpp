@@ -70,8 +70,8 @@ std::atomic<std::uint64_t> g_roundRobin{0};
 std::atomic<std::uint64_t> g_routed{0};  // tasks queued on a lane, ever
 std::mutex g_cbCs[HX_MAX_PLUGINS];       // one call lock per plugin (its cbSlot)
 
-bool log_dispatch() { return g_cfg.logDispatch != 0; }
-bool log_api() { return g_cfg.logApi != 0; }
+bool log_dispatch() { return hx_cfg_get(&HxCfg::logDispatch) != 0; }
+bool log_api() { return hx_cfg_get(&HxCfg::logApi) != 0; }
 
 // Unloading clears `module` under g_plCs while lanes read it without the lock.
 SysLib module_of(const HxPlugin* p) { return __atomic_load_n(&p->module, __ATOMIC_ACQUIRE); }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 
-#include "api/api.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "plugin/pe.h"
@@ -25,9 +24,7 @@ namespace {
 constexpr const char* kHost = "框架";
 constexpr const char* kInfoTag = "插件(↓)";
 constexpr const char* kErrTag = "错误(↓)";
-constexpr const char* kSdkVersion = "1.1.7";
 constexpr std::uint64_t kFnvSeed = 0x14650FB0739D0383ULL;
-constexpr std::uint64_t kFnvPrime = 0x100000001B3ULL;
 constexpr std::size_t kInitTextMax = 1 << 20;  // how far an init result is searched for its end
 
 bool g_cbSlotUsed[HX_MAX_PLUGINS] = {};  // guarded by g_plCs
@@ -241,6 +238,14 @@ void read_init_json(HxPlugin& p, std::string_view text) {
   }
 }
 
+std::atomic<HxPlApiForms (*)()> g_apiSource{nullptr};
+
+HxPlApiForms api_forms() {
+  static const std::string kNoApidata;
+  if (auto* source = g_apiSource.load()) return source();
+  return HxPlApiForms{{0, nullptr, nullptr}, {nullptr, nullptr}, &kNoApidata};
+}
+
 bool legacy_info_init() {
   static const bool on = sys_getenv("HX_INIT_LEGACYINFO").has_value();
   return on;
@@ -250,18 +255,19 @@ bool legacy_info_init() {
 void run_init(HxPlugin& p) {
   static const char kEmpty[] = "";
   std::memset(static_cast<void*>(&p.info), 0, sizeof p.info);
-  p.info.sdk_version = kSdkVersion;
+  p.info.sdk_version = HX_SDK_VERSION;
   p.nameCopy = p.name;
   p.info.plugin_name = p.nameCopy.c_str();
   p.info.plugin_record = &p;
   hx_copy_field(p.nameBuf, sizeof p.nameBuf, p.name);
   p.info.name_buf = p.nameBuf;
   p.info.author = p.info.version = p.info.describe = kEmpty;
-  const HxApiTriple table = api_build_table();
+  const HxPlApiForms forms = api_forms();
+  const HxApiTriple& table = forms.table;
   p.info.table_count = static_cast<std::uintptr_t>(table.count);
   p.info.table_addresses = table.addresses;
   p.info.table_names = table.names;
-  const HxEplArrays arrays = api_epl_arrays();
+  const HxEplArrays& arrays = forms.arrays;
   if (arrays.names && arrays.addresses) {
     auto* names = static_cast<HxEplArray*>(arrays.names);
     auto* addresses = static_cast<HxEplArray*>(arrays.addresses);
@@ -274,7 +280,7 @@ void run_init(HxPlugin& p) {
     hx_logf(HX_LOG_ERROR, p.name.c_str(), kErrTag, "易语言数组映像分配失败，真实易语言插件将取不到任何 API 地址");
   }
 
-  const std::string& apidata = api_build_apidata_json();
+  const std::string& apidata = *forms.apidata;
   const char* result = nullptr;
   hx_pl_set_current(&p);
   if (p.initTwoArgs) {
@@ -524,6 +530,8 @@ void pl_apply_order(const int* order, int count) {
 
 }  // namespace
 
+void hx_pl_set_api_source(HxPlApiForms (*source)()) { g_apiSource.store(source); }
+
 HxPlugin* hx_pl_current() { return t_current; }
 void hx_pl_set_current(HxPlugin* p) { t_current = p; }
 const char* hx_pl_current_name() { return t_current ? t_current->name.c_str() : nullptr; }
@@ -531,10 +539,8 @@ const char* hx_pl_current_name() { return t_current ? t_current->name.c_str() : 
 std::uint64_t hx_pl_fingerprint(std::string_view path) {
   std::string data;
   if (sys_read_file(path, static_cast<std::size_t>(1) << 31, data) != SysReadStatus::ok) return 0;
-  std::uint64_t h = kFnvSeed;
-  for (unsigned char c : data) h = (h ^ c) * kFnvPrime;
-  const std::uint64_t x = h ^ static_cast<std::uint64_t>(data.size());
-  return x ? x * kFnvPrime : 1;
+  const std::uint64_t x = hx_fnv1a64(data, kFnvSeed) ^ static_cast<std::uint64_t>(data.size());
+  return x ? x * HX_FNV64_PRIME : 1;
 }
 
 bool hx_pl_load_file(std::string_view path, std::string_view file_name) { return try_load_one(path, file_name); }

@@ -17,11 +17,8 @@
 #include "tolvex_sdk.h"
 
 inline constexpr int HX_MAX_PLUGINS = 64;
-#ifdef _WIN32
-inline constexpr const char* HX_PLUGIN_EXT = ".dll";
-#else
-inline constexpr const char* HX_PLUGIN_EXT = ".so";
-#endif
+// The file extension of plugins: ".dll" on Windows, ".so" elsewhere.
+inline const char* const HX_PLUGIN_EXT = SYS_DL_EXT;
 
 enum HxPluginState { HX_PL_LOADED = 0, HX_PL_ENABLED = 1, HX_PL_DISABLED = 2 };
 // Callback slots, in the order of the registration functions.
@@ -92,6 +89,29 @@ class HxCurrentPlugin {
  private:
   HxPlugin* prev_;
 };
+
+// ---- The API as plugins receive it ----
+// The loader hands every plugin the API in three forms, which the API layer
+// builds on first use and never frees: the triple (count, addresses, GBK
+// names), the two E-language array images {1, 125, elements...} of names and
+// addresses (null when they could not be built) and the apidata JSON.
+struct HxApiTriple {
+  std::int32_t count;
+  void* const* addresses;
+  const char* const* names;
+};
+struct HxEplArrays {
+  void* names;
+  void* addresses;
+};
+struct HxPlApiForms {
+  HxApiTriple table;
+  HxEplArrays arrays;
+  const std::string* apidata;  // never null
+};
+// Where the loader takes the forms from; the host installs the API layer's
+// before the first plugin loads. Without a source plugins get an empty API.
+void hx_pl_set_api_source(HxPlApiForms (*source)());
 
 // ---- Dispatch ----
 // Plugin calls in progress (unloading waits for none).

@@ -8,6 +8,8 @@
 // An opaque handle; 0 means none.
 using SysLib = std::intptr_t;
 
+// The file extension of libraries: ".dll" on Windows, ".so" elsewhere.
+extern const char SYS_DL_EXT[];
 // Loads a library (all symbols resolved now); 0 with `error` filled on failure.
 SysLib sys_dl_open(std::string_view path, std::string* error);
 // The platform's own export lookup; null when absent.

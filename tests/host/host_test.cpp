@@ -7,7 +7,7 @@
 
 #include "host/host.h"
 #include "foundation/util.h"
-#include "host/instance.h"
+#include "foundation/util.h"
 
 namespace {
 

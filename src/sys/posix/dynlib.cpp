@@ -4,6 +4,8 @@
 
 #include "sys/dynlib.h"
 
+const char SYS_DL_EXT[] = ".so";
+
 SysLib sys_dl_open(std::string_view path, std::string* error) {
   void* h = ::dlopen(std::string(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h && error) {

@@ -3,6 +3,8 @@
 #include "sys/dynlib.h"
 #include "wide.h"
 
+const char SYS_DL_EXT[] = ".dll";
+
 SysLib sys_dl_open(std::string_view path, std::string* error) {
   HMODULE h = LoadLibraryExW(sys_widen(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!h && error) *error = "LoadLibrary failed, error " + std::to_string(GetLastError());

@@ -9,7 +9,6 @@
 
 #include "foundation/log.h"
 #include "foundation/util.h"
-#include "host/instance.h"
 #include "link/onebot.h"
 #include "sys/clock.h"
 #include "sys/console.h"

@@ -1,0 +1,40 @@
+// What the link layer tells the layers above it, and the little it asks them.
+//
+// The link layer knows nothing of plugins or windows: it announces logins,
+// account-list changes and events through these hooks, which the host
+// installs once at start-up, before any link starts. A hook left null does
+// nothing (a question left unanswered gives the empty answer). Hooks run on
+// link threads (receive, recognition, roster) and must not block for long.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tolvex_sdk.h"
+
+struct HxObHooks {
+  // An account logged in (on = 1) or went away (on = 0).
+  void (*login)(const char* qq, int on) = nullptr;
+  // The account table changed (reverse mode adds and removes accounts).
+  void (*accounts_changed)() = nullptr;
+  // An event for the plugins. The record and every text in it belong to the
+  // caller and live only for the call: whoever keeps them copies them.
+  void (*group)(const HxGroupMsg* rec) = nullptr;
+  void (*private_msg)(const HxPrivateMsg* rec) = nullptr;
+  void (*event)(const HxEventMsg* rec) = nullptr;
+  // The name caches, fed by the roster refresh and read by event intake.
+  void (*cache_group)(std::string_view account, std::string_view id, std::string_view name) = nullptr;
+  void (*cache_nick)(std::string_view account, std::string_view id, std::string_view name) = nullptr;
+  std::string (*group_name)(std::string_view account, std::string_view id) = nullptr;
+  // Who the calling thread works for (a plugin's name), for log lines; null
+  // for the host itself.
+  const char* (*caller)() = nullptr;
+  // The event stream's WebSocket path of forward links; null gives "/".
+  const char* (*ws_path)() = nullptr;
+};
+
+// Installs the hooks (the record must outlive every link; null removes
+// them). Call before the links start: no lock guards the switch itself.
+void hx_ob_set_hooks(const HxObHooks* hooks);
+// The installed hooks; an empty record when none are.
+const HxObHooks& hx_ob_hooks();
