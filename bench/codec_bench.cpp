@@ -107,19 +107,25 @@ void run(benchmark::State& state, const std::string& input, auto&& fn) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
 
-void BM_GbkToUtf8_ours(benchmark::State& s) { run(s, chat_gbk(), [](auto& in) { return hx_gbk_to_utf8(in); }); }
+void BM_GbkToUtf8_ours(benchmark::State& s) {
+  run(s, chat_gbk(), [](auto& in) { return hx_gbk_to_utf8(in); });
+}
 void BM_GbkToUtf8_iconv(benchmark::State& s) {
   Iconv cd("UTF-8", "CP936");
   std::string out;
   run(s, chat_gbk(), [&](auto& in) { return cd.convert(in, out); });
 }
-void BM_Utf8ToGbk_ours(benchmark::State& s) { run(s, chat_utf8(), [](auto& in) { return hx_utf8_to_gbk(in); }); }
+void BM_Utf8ToGbk_ours(benchmark::State& s) {
+  run(s, chat_utf8(), [](auto& in) { return hx_utf8_to_gbk(in); });
+}
 void BM_Utf8ToGbk_iconv(benchmark::State& s) {
   Iconv cd("CP936", "UTF-8");
   std::string out;
   run(s, chat_utf8(), [&](auto& in) { return cd.convert(in, out); });
 }
-void BM_GbkSafe_ours(benchmark::State& s) { run(s, chat_utf8(), [](auto& in) { return hx_gbk_safe_utf8(in); }); }
+void BM_GbkSafe_ours(benchmark::State& s) {
+  run(s, chat_utf8(), [](auto& in) { return hx_gbk_safe_utf8(in); });
+}
 void BM_GbkSafe_iconv(benchmark::State& s) {
   Iconv cd("CP936", "UTF-8");
   run(s, chat_utf8(), [&](auto& in) { return iconv_gbk_safe(cd, in); });

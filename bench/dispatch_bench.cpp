@@ -29,9 +29,9 @@
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "host/host.h"
+#include "instant_peer.h"
 #include "link/onebot.h"
 #include "link/ws.h"
-#include "instant_peer.h"
 #include "plugin/plugin.h"
 #include "sys/dynlib.h"
 

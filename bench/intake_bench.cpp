@@ -22,9 +22,9 @@
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "host/host.h"
+#include "instant_peer.h"
 #include "link/onebot.h"
 #include "link/ws.h"
-#include "instant_peer.h"
 #include "plugin/plugin.h"
 
 namespace {
@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
   acc.port = g_backend.port();
   hx_ob_login("10001");
   g_peer = g_backend.wait_connected();
-  std::string hello = R"({"self_id":10001,"post_type":"meta_event","meta_event_type":"lifecycle","sub_type":"connect"})";
+  std::string hello =
+      R"({"self_id":10001,"post_type":"meta_event","meta_event_type":"lifecycle","sub_type":"connect"})";
   hx_ws_send(g_peer, hello.data(), hello.size());
   while (!hx_ob_online("10001")) std::this_thread::yield();
 

@@ -190,8 +190,12 @@ bool bench_node(int ping_n, int pipe_n, int big_n, Result& r) {
     out.append(buf, static_cast<std::size_t>(n));
   }
   std::string port = std::string(hx_trim(out.substr(out.find("PORT ") + 5)));
-  SysProcess client = sys_spawn(
-      {node, {script, "client", port, std::to_string(ping_n), std::to_string(pipe_n), std::to_string(big_n)}, "", env, true});
+  SysProcess client =
+      sys_spawn({node,
+                 {script, "client", port, std::to_string(ping_n), std::to_string(pipe_n), std::to_string(big_n)},
+                 "",
+                 env,
+                 true});
   out.clear();
   for (long n; (n = client.read(buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
   client.wait(10000, nullptr);
@@ -220,7 +224,8 @@ int main(int argc, char** argv) {
   int pipe_n = argc > 2 ? std::atoi(argv[2]) : 200000;
   int big_n = argc > 3 ? std::atoi(argv[3]) : 5000;
   hx_ws_global_init();
-  std::printf("ping-pong %d x 200 B, pipelined %d x 200 B, pipelined %d x 64 KiB on 127.0.0.1\n", ping_n, pipe_n, big_n);
+  std::printf("ping-pong %d x 200 B, pipelined %d x 200 B, pipelined %d x 64 KiB on 127.0.0.1\n", ping_n, pipe_n,
+              big_n);
   Result ours = bench_ours(ping_n, pipe_n, big_n);
   Result raw = bench_raw(ping_n, pipe_n, big_n);
   Result node;

@@ -7,6 +7,8 @@
  * of the call only (copy what you keep). On 32-bit targets the layouts are
  * fixed to the byte; 64-bit builds keep the field order with native pointers.
  */
+/* The layouts and tables below stay aligned by hand. */
+/* clang-format off */
 #ifndef TOLVEX_SDK_H
 #define TOLVEX_SDK_H
 
@@ -470,3 +472,4 @@ HX_SDK_ASSERT(offsetof(HxEventMsg, text_a) == 48 && offsetof(HxEventMsg, text_b)
 #endif
 
 #endif /* TOLVEX_SDK_H */
+/* clang-format on */

@@ -26,8 +26,9 @@ static OutputLog g_log;
 static volatile long g_count;
 
 /* GBK names of the API functions used here. */
-static const char kOutputLog[] = "\xCA\xE4\xB3\xF6\xC8\xD5\xD6\xBE";                                   /* 输出日志 */
-static const char kSetGroup[] = "\xD6\xC3\xC8\xBA\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD"; /* 置群消息处理函数 */
+static const char kOutputLog[] = "\xCA\xE4\xB3\xF6\xC8\xD5\xD6\xBE"; /* 输出日志 */
+static const char kSetGroup[] =
+    "\xD6\xC3\xC8\xBA\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD"; /* 置群消息处理函数 */
 
 /* The address of a named API in the apidata JSON: "name":number or "name":"number". */
 static void* api_address(const char* apidata, const char* gbk_name) {
@@ -48,8 +49,8 @@ static int32_t HX_STDCALL on_group(const HxGroupMsg* m) {
   long n = __sync_add_and_fetch(&g_count, 1);
   if (g_log) {
     /* 第%ld条群消息（群%lld）：%s */
-    snprintf(line, sizeof line, "\xB5\xDA%ld\xCC\xF5\xC8\xBA\xCF\xFB\xCF\xA2\xA3\xA8\xC8\xBA%lld\xA3\xA9\xA3\xBA%.480s", n,
-             (long long)m->group_id, m->message ? m->message : "");
+    snprintf(line, sizeof line, "\xB5\xDA%ld\xCC\xF5\xC8\xBA\xCF\xFB\xCF\xA2\xA3\xA8\xC8\xBA%lld\xA3\xA9\xA3\xBA%.480s",
+             n, (long long)m->group_id, m->message ? m->message : "");
     g_log(0, line, 0, 0);
   }
   return 0; /* pass it on to later plugins */

@@ -162,9 +162,9 @@ std::uintptr_t HX_STDCALL api_get_api_addr(hx_text name);
 inline constexpr int HX_API_PERMISSIONS = 105;  // entries 0..104 need a permission
 
 struct HxApiEntry {
-  const char* name;     // UTF-8
+  const char* name;  // UTF-8
   void* function;
-  std::int32_t perm;    // 1 for entries that need a permission
+  std::int32_t perm;      // 1 for entries that need a permission
   std::int32_t argBytes;  // size of the stdcall argument block on 32-bit x86
 };
 extern const HxApiEntry g_apiTable[HX_API_COUNT];

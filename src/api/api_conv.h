@@ -14,9 +14,9 @@
 
 #include "api/api.h"
 
-inline constexpr std::size_t HX_TMP_SIZE = 4096;        // short results, cut to 4095 bytes
+inline constexpr std::size_t HX_TMP_SIZE = 4096;  // short results, cut to 4095 bytes
 inline constexpr int HX_TMP_RING = 32;
-inline constexpr std::size_t HX_TMPB_SIZE = 65536;      // data results of the fixed ring
+inline constexpr std::size_t HX_TMPB_SIZE = 65536;  // data results of the fixed ring
 inline constexpr int HX_TMPB_RING = 4;
 inline constexpr std::size_t HX_UPLOAD_MAX = 25165824;  // 24 MiB including the terminator
 inline constexpr int HX_UPLOAD_RING = 4;

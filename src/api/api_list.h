@@ -1,5 +1,7 @@
 // The API table in its fixed order: X(index, name, function, argument bytes on 32-bit x86).
 // An entry's index is its identity: trace ring, counters and permission bits use it.
+// One aligned row per entry.
+// clang-format off
 #pragma once
 
 #define HX_API_LIST(X) \
@@ -128,3 +130,4 @@
   X(122, "置应用权限申请", api_apply_perm, 8) \
   X(123, "置应用权限申请_所有", api_apply_perm_all, 4) \
   X(124, "置应用权限申请_多个", api_apply_perm_multi, 8)
+// clang-format on

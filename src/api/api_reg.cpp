@@ -81,9 +81,7 @@ const char* plugin_path_text(const std::string& path, bool dir) {
 
 }  // namespace
 
-hx_i32 HX_STDCALL api_set_app_name(hx_text name) {
-  return set_field(&HxPlugin::nameBuf, &HxInitInfo::name_buf, name);
-}
+hx_i32 HX_STDCALL api_set_app_name(hx_text name) { return set_field(&HxPlugin::nameBuf, &HxInitInfo::name_buf, name); }
 hx_i32 HX_STDCALL api_set_app_author(hx_text author) {
   return set_field(&HxPlugin::author, &HxInitInfo::author, author);
 }

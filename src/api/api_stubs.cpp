@@ -3,7 +3,6 @@
 // arguments. A family replaces its placeholders when it lands.
 #include "api/api.h"
 
-
 hx_text HX_STDCALL api_send_group_msg(hx_word, hx_i64, hx_i64, hx_text, hx_i32) { return "0"; }
 hx_text HX_STDCALL api_send_private_msg(hx_word, hx_i64, hx_i64, hx_text, hx_i32) { return "0"; }
 hx_text HX_STDCALL api_send_tmp_msg(hx_word, hx_i64, hx_i64, hx_i64, hx_text, hx_i32) { return "0"; }
@@ -15,7 +14,9 @@ hx_text HX_STDCALL api_send_private_video_nb(hx_word, hx_i64, hx_text, hx_text) 
 hx_text HX_STDCALL api_send_private_face_nb(hx_word, hx_i64, hx_text, hx_i32) { return "0"; }
 hx_text HX_STDCALL api_send_private_reply(hx_word, hx_i64, hx_text, hx_text, hx_text) { return "0"; }
 hx_text HX_STDCALL api_send_private_music(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_music_custom(hx_word, hx_i64, hx_text, hx_i32, hx_text, hx_text, hx_text, hx_text) { return "0"; }
+hx_text HX_STDCALL api_send_private_music_custom(hx_word, hx_i64, hx_text, hx_i32, hx_text, hx_text, hx_text, hx_text) {
+  return "0";
+}
 hx_text HX_STDCALL api_send_private_dice(hx_word, hx_i64, hx_text) { return "0"; }
 hx_text HX_STDCALL api_send_private_rps(hx_word, hx_i64, hx_text) { return "0"; }
 hx_text HX_STDCALL api_send_private_forward(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
@@ -29,8 +30,12 @@ hx_text HX_STDCALL api_send_group_rps(hx_word, hx_i64, hx_text) { return "0"; }
 hx_text HX_STDCALL api_send_group_forward(hx_word, hx_i64, hx_i64, hx_i32, hx_text) { return "0"; }
 hx_text HX_STDCALL api_send_group_file_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
 hx_text HX_STDCALL api_send_group_poke(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_share_music(hx_word, hx_i64, hx_i64, hx_text, hx_i32, hx_text, hx_text, hx_i32, hx_i32) { return "0"; }
-hx_text HX_STDCALL api_share_music_custom(hx_word, hx_i64, hx_i64, hx_text, hx_text, hx_text, hx_i32, hx_text) { return "0"; }
+hx_text HX_STDCALL api_share_music(hx_word, hx_i64, hx_i64, hx_text, hx_i32, hx_text, hx_text, hx_i32, hx_i32) {
+  return "0";
+}
+hx_text HX_STDCALL api_share_music_custom(hx_word, hx_i64, hx_i64, hx_text, hx_text, hx_text, hx_i32, hx_text) {
+  return "0";
+}
 hx_text HX_STDCALL api_send_data_pack(hx_word, hx_i64, hx_text, hx_i32) { return "0"; }
 hx_text HX_STDCALL api_send_group_ai_voice(hx_word, hx_i64, hx_word, hx_word, hx_word) { return "0"; }
 hx_i32 HX_STDCALL api_recall_group(hx_word, hx_i64, hx_i64, hx_i64) { return 0; }

@@ -189,7 +189,8 @@ HxEplArrays api_epl_arrays() {
     if constexpr (sizeof(void*) == 4) {
       block[0] = 1;
       block[1] = HX_API_COUNT;
-      for (int i = 0; i < HX_API_COUNT; ++i) block[2 + i] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(element(i)));
+      for (int i = 0; i < HX_API_COUNT; ++i)
+        block[2 + i] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(element(i)));
     } else {
       // 64-bit builds keep the two 32-bit header words, then native pointers.
       block[0] = 1;
@@ -260,8 +261,8 @@ void* api_lookup(const char* name) {
     unsigned char b[4] = {};
     std::size_t n = std::strlen(name);
     std::memcpy(b, name, std::min<std::size_t>(n, 4));  // bytes past the terminator print as 00
-    hx_logf(HX_LOG_ERROR, plugin, "错误(↓)", "插件按名取 API 地址失败：[%s]（原始字节 %02X %02X %02X %02X）", u8->c_str(),
-            b[0], b[1], b[2], b[3]);
+    hx_logf(HX_LOG_ERROR, plugin, "错误(↓)", "插件按名取 API 地址失败：[%s]（原始字节 %02X %02X %02X %02X）",
+            u8->c_str(), b[0], b[1], b[2], b[3]);
   }
   return nullptr;
 }
@@ -359,7 +360,8 @@ void api_trace_dump() {
   for (int i = 0; i < HX_API_COUNT; ++i) {
     if (g_traceCount[i].load() > 0) used.push_back(i);
   }
-  std::stable_sort(used.begin(), used.end(), [](int a, int b) { return g_traceCount[a].load() > g_traceCount[b].load(); });
+  std::stable_sort(used.begin(), used.end(),
+                   [](int a, int b) { return g_traceCount[a].load() > g_traceCount[b].load(); });
   hx_logf(HX_LOG_API, kHost, "API", "=== API 调用汇总：共 %ld 次调用，涉及 %d 个 API ===", g_traceTotal.load(),
           static_cast<int>(used.size()));
   for (int i : used) hx_logf(HX_LOG_API, kHost, "API", "    %-28s x%ld", g_apiTable[i].name, g_traceCount[i].load());

@@ -25,7 +25,9 @@ struct CfgKey {
 
 constexpr CfgKey num(const char* key, int HxCfg::*field, int def) { return {key, Kind::integer, field, nullptr, def}; }
 constexpr CfgKey flag(const char* key, int HxCfg::*field, int def) { return {key, Kind::flag, field, nullptr, def}; }
-constexpr CfgKey text(const char* key, char (HxCfg::*field)[HX_CFG_TEXT]) { return {key, Kind::text, nullptr, field, 0}; }
+constexpr CfgKey text(const char* key, char (HxCfg::*field)[HX_CFG_TEXT]) {
+  return {key, Kind::text, nullptr, field, 0};
+}
 
 // Every setting with its default, in the order hx_cfg_save writes new keys.
 const CfgKey kKeys[] = {
@@ -117,8 +119,7 @@ bool read_account(const std::string& path, std::string_view id, HxAccount& acc) 
   long long port = json_port(root.get());
   if (port != 0 && !valid_port(port)) {
     // Cutting it to 16 bits would connect somewhere the user never asked for.
-    hx_logf(HX_LOG_ERROR, "框架", "错误(↓)", "账号 %s 的监听端口无效（应为 1–65535），该账号没有可用的地址",
-            acc.id);
+    hx_logf(HX_LOG_ERROR, "框架", "错误(↓)", "账号 %s 的监听端口无效（应为 1–65535），该账号没有可用的地址", acc.id);
     port = 0;
   }
   acc.port = static_cast<std::int32_t>(port);

@@ -27,46 +27,46 @@ inline constexpr int HX_MAX_ACCOUNTS = 16;
 inline constexpr int HX_CFG_TEXT = 256;  // bytes of a text field, terminator included
 
 struct HxAccount {
-  char id[HX_CFG_TEXT];        // the bot's QQ number; empty marks a free record
+  char id[HX_CFG_TEXT];  // the bot's QQ number; empty marks a free record
   char nickname[HX_CFG_TEXT];
-  char ip[HX_CFG_TEXT];        // where the account's backend listens (forward mode)
-  std::int32_t port;           // 1..65535, or 0 when there is no usable port
-  char key[HX_CFG_TEXT];       // access token for that backend; empty for none
+  char ip[HX_CFG_TEXT];   // where the account's backend listens (forward mode)
+  std::int32_t port;      // 1..65535, or 0 when there is no usable port
+  char key[HX_CFG_TEXT];  // access token for that backend; empty for none
 };
 
 // One field per key of section "设置"; flags are 0 or 1.
 struct HxCfg {
-  int floatLeft;       // 悬浮窗左边
-  int floatTop;        // 悬浮窗顶边
-  int floatPlaced;     // 悬浮窗位置已记录
-  int pluginThreads;   // 插件线程数
-  int logCap;          // 日志数量上限
-  int msgCache;        // 启用消息缓存
-  int reversePort;     // 反向端口
-  int color;           // 颜色
-  int autoLogin;       // 自动登录
-  int quickLogin;      // 快速登录
-  int showFloat;       // 显示悬浮窗
-  int showDashboard;   // 显示仪表盘
-  int logScroll;       // 日志滚动
-  int reverseMode;     // 开启反向通信模式
-  int encC;            // 编码_C模式
-  int encL;            // 编码_L模式
-  int logPrivate;      // 输出私聊日志
-  int recvPrivate;     // 接收私聊消息
-  int recvGroup;       // 接收群聊消息
-  int recvEvent;       // 接收事件消息
-  int recvSelf;        // 接收自身消息
-  int logPackets;      // 输出接收数据包
-  int startMinimized;  // 启时直接最小化
-  int floatWindow;     // 悬浮窗
-  int heartbeat;       // 心跳 (seconds)
-  int logDispatch;     // 输出日志
-  int logApi;          // 输出API日志
-  int logGroup;        // 输出群聊日志
-  int logEvent;        // 输出事件日志
-  int lgrDecode;       // 拉格朗日解码
-  int logDebug;        // 输出调试日志
+  int floatLeft;             // 悬浮窗左边
+  int floatTop;              // 悬浮窗顶边
+  int floatPlaced;           // 悬浮窗位置已记录
+  int pluginThreads;         // 插件线程数
+  int logCap;                // 日志数量上限
+  int msgCache;              // 启用消息缓存
+  int reversePort;           // 反向端口
+  int color;                 // 颜色
+  int autoLogin;             // 自动登录
+  int quickLogin;            // 快速登录
+  int showFloat;             // 显示悬浮窗
+  int showDashboard;         // 显示仪表盘
+  int logScroll;             // 日志滚动
+  int reverseMode;           // 开启反向通信模式
+  int encC;                  // 编码_C模式
+  int encL;                  // 编码_L模式
+  int logPrivate;            // 输出私聊日志
+  int recvPrivate;           // 接收私聊消息
+  int recvGroup;             // 接收群聊消息
+  int recvEvent;             // 接收事件消息
+  int recvSelf;              // 接收自身消息
+  int logPackets;            // 输出接收数据包
+  int startMinimized;        // 启时直接最小化
+  int floatWindow;           // 悬浮窗
+  int heartbeat;             // 心跳 (seconds)
+  int logDispatch;           // 输出日志
+  int logApi;                // 输出API日志
+  int logGroup;              // 输出群聊日志
+  int logEvent;              // 输出事件日志
+  int lgrDecode;             // 拉格朗日解码
+  int logDebug;              // 输出调试日志
   char token[HX_CFG_TEXT];   // 钥匙
   char title[HX_CFG_TEXT];   // 标题内容
   char notice[HX_CFG_TEXT];  // 公告
@@ -121,9 +121,7 @@ std::optional<HxAccount> hx_cfg_account_set_nickname(std::string_view id, std::s
 
 // ---- Settings read by other threads ----
 // Reads a word-sized setting of g_cfg without a data race; any thread.
-inline int hx_cfg_get(int HxCfg::*field) {
-  return std::atomic_ref<int>(g_cfg.*field).load(std::memory_order_relaxed);
-}
+inline int hx_cfg_get(int HxCfg::*field) { return std::atomic_ref<int>(g_cfg.*field).load(std::memory_order_relaxed); }
 // Writes one; the user-interface thread (and start-up) only.
 inline void hx_cfg_set(int HxCfg::*field, int value) {
   std::atomic_ref<int>(g_cfg.*field).store(value, std::memory_order_relaxed);

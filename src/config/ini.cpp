@@ -5,7 +5,9 @@
 
 namespace {
 
-std::string cut(std::string_view s, int max) { return std::string(s.substr(0, hx_utf8_cut(s, static_cast<size_t>(max)))); }
+std::string cut(std::string_view s, int max) {
+  return std::string(s.substr(0, hx_utf8_cut(s, static_cast<size_t>(max))));
+}
 
 HxIniSection* find_section(HxIni& ini, std::string_view name) {
   for (auto& s : ini.sections) {

@@ -11,9 +11,9 @@
 #include <vector>
 
 inline constexpr int HX_INI_MAX_SECTIONS = 32;
-inline constexpr int HX_INI_MAX_KEYS = 256;     // per section
-inline constexpr int HX_INI_NAME_MAX = 127;     // bytes of a section or key name
-inline constexpr int HX_INI_VALUE_MAX = 1023;   // bytes of a value
+inline constexpr int HX_INI_MAX_KEYS = 256;    // per section
+inline constexpr int HX_INI_NAME_MAX = 127;    // bytes of a section or key name
+inline constexpr int HX_INI_VALUE_MAX = 1023;  // bytes of a value
 
 struct HxIniEntry {
   std::string key;

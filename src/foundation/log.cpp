@@ -13,17 +13,17 @@
 namespace {
 
 constexpr const char* kDefaultTags[HX_LOG_LEVELS] = {"系统", "登录", "群聊", "私聊", "事件",
-                                                     "插件", "API", "错误", "调试"};
+                                                     "插件", "API",  "错误", "调试"};
 constexpr const char* kDefaultSource = "框架";
 
 std::mutex g_cs;
 std::unique_ptr<hx_log_entry[]> g_buf;  // guarded by g_cs
-int g_cap = 0;                           // guarded by g_cs
-int g_head = 0;                          // guarded by g_cs
-int g_count = 0;                         // guarded by g_cs
-std::uint64_t g_total = 0;               // guarded by g_cs
-hx_log_sink g_sink = nullptr;            // guarded by g_cs
-void* g_sinkUser = nullptr;              // guarded by g_cs
+int g_cap = 0;                          // guarded by g_cs
+int g_head = 0;                         // guarded by g_cs
+int g_count = 0;                        // guarded by g_cs
+std::uint64_t g_total = 0;              // guarded by g_cs
+hx_log_sink g_sink = nullptr;           // guarded by g_cs
+void* g_sinkUser = nullptr;             // guarded by g_cs
 
 // Read without the lock on every log call.
 std::atomic<bool> g_switch[HX_LOG_LEVELS] = {true, true, true, true, true, true, true, true, false};

@@ -70,8 +70,8 @@ void hx_dbgf(const char* source, const char* fmt, ...) HX_PRINTF_FMT(2, 3);
 // The level's default tag: "系统", "登录", ... ; "系统" outside 1..8.
 const char* hx_log_default_tag(int level);
 
-int hx_log_count();             // entries held
-std::uint64_t hx_log_total();   // entries ever stored; clearing keeps it
+int hx_log_count();            // entries held
+std::uint64_t hx_log_total();  // entries ever stored; clearing keeps it
 // Copies the i-th newest entry (0 = newest); false when out is null or i is
 // outside 0..count-1.
 bool hx_log_at(int i, hx_log_entry* out);

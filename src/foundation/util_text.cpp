@@ -25,7 +25,9 @@ bool is_emoji(char32_t cp) {
   return (cp >= 0x1F000 && cp <= 0x1FAFF) || (cp >= 0x2600 && cp <= 0x27BF) || (cp >= 0xFE00 && cp <= 0xFE0F);
 }
 
-inline unsigned char ascii_lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+inline unsigned char ascii_lower(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
 
 bool equals_ci(std::string_view a, std::string_view b) { return a.size() == b.size() && hx_icmp(a, b) == 0; }
 
@@ -39,7 +41,8 @@ bool parse_decimal(std::string_view s, long long lo, long long hi, long long& ou
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
   size_t digits = i;
   unsigned long long mag = 0;
-  const unsigned long long limit = negative ? static_cast<unsigned long long>(-(lo + 1)) + 1 : static_cast<unsigned long long>(hi);
+  const unsigned long long limit =
+      negative ? static_cast<unsigned long long>(-(lo + 1)) + 1 : static_cast<unsigned long long>(hi);
   bool over = false;
   for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
     unsigned d = static_cast<unsigned>(s[i] - '0');
@@ -224,7 +227,7 @@ std::vector<std::string_view> hx_split(std::string_view s, std::string_view sep,
 int hx_to_int(std::string_view s, int def) {
   long long v;
   return parse_decimal(s, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), v) ? static_cast<int>(v)
-                                                                                                : def;
+                                                                                               : def;
 }
 
 std::int64_t hx_to_i64(std::string_view s, std::int64_t def) {

@@ -42,7 +42,8 @@ void boot_thread(HxStop& stop) {
   if (stop || !g_cfg.autoLogin) return;
 
   std::string summary = hx_host_login_summary(g_cfg);
-  hx_logf(HX_LOG_SYSTEM, kSource, kTag, "正在自动登录：%s …", summary.empty() ? "（没有可登录的账号）" : summary.c_str());
+  hx_logf(HX_LOG_SYSTEM, kSource, kTag, "正在自动登录：%s …",
+          summary.empty() ? "（没有可登录的账号）" : summary.c_str());
   t0 = sys_ticks_ms();
   std::string result;
   int started = hx_ob_auto_login_all(result);

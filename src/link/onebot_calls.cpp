@@ -136,8 +136,8 @@ bool hx_ob_call(std::string_view bot_qq, std::string_view action, std::string_vi
       hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "无可用连接，无法执行动作：%s（调用方：%s）",
               std::string(action).c_str(), ob_caller_name());
     } else {
-      hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "账号 %s 没有在线的连接，动作 %s 未发出（调用方：%s）", qq.c_str(),
-              std::string(action).c_str(), ob_caller_name());
+      hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "账号 %s 没有在线的连接，动作 %s 未发出（调用方：%s）",
+              qq.c_str(), std::string(action).c_str(), ob_caller_name());
     }
     return false;
   }
@@ -221,8 +221,11 @@ void hx_ob_msgcache_put(std::string_view bot_qq, std::string_view message_id, st
     }
     if (!block) return;  // 16 accounts cached already
     block->entries[static_cast<std::size_t>(block->next)] =
-        CacheEntry{true, std::string(message_id.substr(0, 63)), std::string(group.substr(0, HX_QQ_MAX)),
-                   std::string(sender.substr(0, HX_QQ_MAX)), std::string(nickname.substr(0, hx_utf8_cut(nickname, 63))),
+        CacheEntry{true,
+                   std::string(message_id.substr(0, 63)),
+                   std::string(group.substr(0, HX_QQ_MAX)),
+                   std::string(sender.substr(0, HX_QQ_MAX)),
+                   std::string(nickname.substr(0, hx_utf8_cut(nickname, 63))),
                    stored};
     block->next = (block->next + 1) % HX_MSGCACHE_PER_ACCOUNT;
     if (block->count < HX_MSGCACHE_PER_ACCOUNT) ++block->count;
@@ -338,8 +341,8 @@ void roster_thread(const std::string& qq) {
   if (friends >= 0 && groups >= 0) {
     hx_logf(HX_LOG_LOGIN, src, "登录(↑)", "已获取好友/群组数：%lld / %lld", friends, groups);
   } else {
-    hx_logf(HX_LOG_ERROR, src, "错误(↓)", "已获取好友/群组数：%lld / %lld（-1 = 后端未响应 get_friend_list / get_group_list）",
-            friends, groups);
+    hx_logf(HX_LOG_ERROR, src, "错误(↓)",
+            "已获取好友/群组数：%lld / %lld（-1 = 后端未响应 get_friend_list / get_group_list）", friends, groups);
   }
 }
 
@@ -377,4 +380,3 @@ void hx_ob_roster_join(int ms) {
     th->wait(now >= deadline ? 0 : static_cast<int>(deadline - now));
   }
 }
-

@@ -48,8 +48,8 @@ struct NoticeType {
 };
 // Notice types that map to one event type whatever the sub_type.
 constexpr NoticeType kNoticeTable[] = {
-    {"group_recall", 8},  {"friend_add", 104},    {"friend_recall", 103}, {"essence", 1001},
-    {"group_card", 36},   {"notify", 1002},       {"group_upload", 1004}, {"group_msg_emoji_like", 1003},
+    {"group_recall", 8}, {"friend_add", 104}, {"friend_recall", 103}, {"essence", 1001},
+    {"group_card", 36},  {"notify", 1002},    {"group_upload", 1004}, {"group_msg_emoji_like", 1003},
 };
 
 void tell_event(const HxEventMsg* rec) {
@@ -72,7 +72,9 @@ std::string gbk(std::string_view s) { return hx_safe_gbk(s).value_or(std::string
 
 std::int64_t id64(const std::string& s) { return hx_to_i64(s, 0); }
 // 32-bit record fields keep the low 32 bits of larger ids.
-std::int32_t id32(const std::string& s) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(hx_to_i64(s, 0))); }
+std::int32_t id32(const std::string& s) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(hx_to_i64(s, 0)));
+}
 
 const cJSON* member(const cJSON* obj, const char* name) { return cJSON_GetObjectItemCaseSensitive(obj, name); }
 
@@ -83,8 +85,8 @@ std::string message_text(const cJSON* ev) {
 }
 
 std::mutex g_capMu;
-bool g_capOn = false;     // guarded by g_capMu
-HxCapture g_cap;          // guarded by g_capMu
+bool g_capOn = false;  // guarded by g_capMu
+HxCapture g_cap;       // guarded by g_capMu
 
 void capture(const HxCapture& c) {
   std::lock_guard lock(g_capMu);
@@ -264,9 +266,9 @@ void ob_handle_event(const std::string& bot, const cJSON* ev) {
   const std::string op = ob_json_id(ev, "operator_id");
   const std::string user = ob_json_id(ev, "user_id");
   const std::string message_id = ob_json_id(ev, "message_id");
-  const int type = hx_ob_event_type(ob_json_str(ev, "post_type"), ob_json_str(ev, "notice_type"),
-                                    ob_json_str(ev, "request_type"), cJSON_GetObjectItemCaseSensitive(ev, "request_type"),
-                                    ob_json_str(ev, "sub_type"), user);
+  const int type =
+      hx_ob_event_type(ob_json_str(ev, "post_type"), ob_json_str(ev, "notice_type"), ob_json_str(ev, "request_type"),
+                       cJSON_GetObjectItemCaseSensitive(ev, "request_type"), ob_json_str(ev, "sub_type"), user);
   const char* name = hx_ob_event_name(type);
   const char* src = bot.c_str();
   std::string content = ob_json_str(ev, "comment");
@@ -278,8 +280,9 @@ void ob_handle_event(const std::string& bot, const cJSON* ev) {
                 user.c_str(), text->c_str());
       }
     } else if (hx_cfg_get(&HxCfg::logEvent)) {
-      hx_logf(HX_LOG_EVENT, src, "事件(↓)", "[%s] 群%s 操作%s 触发%s（消息ID=%s，未取到原文：缓存未开启或已超出最近 %d 条）",
-              name, group.c_str(), op.c_str(), user.c_str(), message_id.c_str(), HX_MSGCACHE_PER_ACCOUNT);
+      hx_logf(HX_LOG_EVENT, src, "事件(↓)",
+              "[%s] 群%s 操作%s 触发%s（消息ID=%s，未取到原文：缓存未开启或已超出最近 %d 条）", name, group.c_str(),
+              op.c_str(), user.c_str(), message_id.c_str(), HX_MSGCACHE_PER_ACCOUNT);
     }
   } else if (hx_cfg_get(&HxCfg::logEvent)) {
     hx_logf(HX_LOG_EVENT, src, "事件(↓)", "[%s] 群%s 操作%s 触发%s", name, group.c_str(), op.c_str(), user.c_str());

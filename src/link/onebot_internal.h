@@ -22,7 +22,7 @@ struct HxLink {
   char selfQq[32];  // self_id of the latest event, or the recognised QQ
   char accQq[32];   // forward: the account that started it; reverse: the recognised QQ
   bool reverse;
-  bool loggedIn;    // plugins were told of the login
+  bool loggedIn;  // plugins were told of the login
   std::int64_t lastActive;
   std::int64_t loginTime;
 };

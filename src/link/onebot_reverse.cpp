@@ -112,7 +112,8 @@ void recognise(ws_conn* c) {
               ip.c_str(), port);
       break;
     case HxAccountAdd::full:
-      hx_logf(HX_LOG_ERROR, kHost, kErr, "反向通信接入：账号列表已满（%d），忽略接入 QQ=%s", HX_MAX_ACCOUNTS, qq.c_str());
+      hx_logf(HX_LOG_ERROR, kHost, kErr, "反向通信接入：账号列表已满（%d），忽略接入 QQ=%s", HX_MAX_ACCOUNTS,
+              qq.c_str());
       return;
     case HxAccountAdd::added:
       hx_logf(HX_LOG_LOGIN, qq.c_str(), kUp, "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（已加入账号列表，不写盘）",

@@ -2,8 +2,8 @@
 // g_statCs guards the table; a full table drops the counts of new accounts.
 #include <mutex>
 
-#include "link/onebot_internal.h"
 #include "foundation/util.h"
+#include "link/onebot_internal.h"
 
 namespace {
 

@@ -10,7 +10,8 @@ inline std::uint32_t rol(std::uint32_t v, int n) { return v << n | v >> (32 - n)
 
 void sha1_chunk(std::uint32_t h[5], const std::uint8_t* p) {
   std::uint32_t w[80];
-  for (int i = 0; i < 16; ++i) w[i] = std::uint32_t(p[4 * i]) << 24 | p[4 * i + 1] << 16 | p[4 * i + 2] << 8 | p[4 * i + 3];
+  for (int i = 0; i < 16; ++i)
+    w[i] = std::uint32_t(p[4 * i]) << 24 | p[4 * i + 1] << 16 | p[4 * i + 2] << 8 | p[4 * i + 3];
   for (int i = 16; i < 80; ++i) w[i] = rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
   std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
   for (int i = 0; i < 80; ++i) {

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr std::size_t WS_MAX_MESSAGE = 4194304;    // bytes, the reassembly buffer's NUL included
-inline constexpr std::size_t WS_MAX_CONTROL = 125;        // payload of a control frame
-inline constexpr std::size_t WS_CLIENT_HEAD_MAX = 8190;   // response head the client reads
-inline constexpr std::size_t WS_SERVER_HEAD_MAX = 8191;   // request head the server reads
+inline constexpr std::size_t WS_MAX_MESSAGE = 4194304;   // bytes, the reassembly buffer's NUL included
+inline constexpr std::size_t WS_MAX_CONTROL = 125;       // payload of a control frame
+inline constexpr std::size_t WS_CLIENT_HEAD_MAX = 8190;  // response head the client reads
+inline constexpr std::size_t WS_SERVER_HEAD_MAX = 8191;  // request head the server reads
 inline constexpr std::size_t WS_METHOD_MAX = 15;
 inline constexpr std::size_t WS_TARGET_MAX = 511;
 inline constexpr std::size_t WS_KEY_MAX = 255;
@@ -90,6 +90,6 @@ class WsReader {
  private:
   std::vector<char> in_;
   std::size_t begin_ = 0, end_ = 0;
-  std::string msg_;        // the message being reassembled
+  std::string msg_;  // the message being reassembled
   std::uint8_t msgOp_ = 0;
 };

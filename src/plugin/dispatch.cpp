@@ -78,7 +78,9 @@ SysLib module_of(const HxPlugin* p) { return __atomic_load_n(&p->module, __ATOMI
 
 // ---- Records into tasks ----
 
-constexpr std::size_t align_up(std::size_t n) { return (n + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1); }
+constexpr std::size_t align_up(std::size_t n) {
+  return (n + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+}
 
 // Copies a record and its texts (null read as empty) into one new task.
 template <class Rec, std::size_t N>
@@ -135,10 +137,12 @@ void lane_push(int index, Task* task) {
   std::unique_lock lock(lane.mu);
   if (lane.backlog >= kQueueMax) {
     lane.fullEvents.fetch_add(1, std::memory_order_relaxed);
-    if (log_dispatch()) hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "插件积压已达上限(%d)，暂停收件等待处理（worker %d）", kQueueMax, index);
+    if (log_dispatch())
+      hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "插件积压已达上限(%d)，暂停收件等待处理（worker %d）", kQueueMax, index);
     while (lane.backlog >= kQueueMax && !g_poolStop.load()) {
       ++lane.fullWaiters;
-      const bool timed_out = lane.notFull.wait_for(lock, std::chrono::milliseconds(kFullWaitMs)) == std::cv_status::timeout;
+      const bool timed_out =
+          lane.notFull.wait_for(lock, std::chrono::milliseconds(kFullWaitMs)) == std::cv_status::timeout;
       --lane.fullWaiters;
       if (timed_out && lane.backlog >= kQueueMax && log_dispatch()) {
         hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "插件仍在处理中，积压 %d 条（worker %d）", lane.backlog, index);
@@ -250,11 +254,13 @@ void run_chain(int kind, void* payload) {
     }
     const std::int32_t r = call_plugin(e.plugin, reinterpret_cast<Handler>(e.slot ? e.slot : e.exported), payload);
     g_cbBusy.fetch_sub(1);
-    if (log_api()) hx_logf(HX_LOG_API, name, kInfoTag, "←处理函数返回 %d（%s）", r, r == 1 ? "拦截，停止后续分发" : "忽略，继续分发");
+    if (log_api())
+      hx_logf(HX_LOG_API, name, kInfoTag, "←处理函数返回 %d（%s）", r,
+              r == 1 ? "拦截，停止后续分发" : "忽略，继续分发");
     if (r == 1) {
       if (log_dispatch()) {
-        hx_logf(HX_LOG_PLUGIN, name, kInfoTag, "消息处理_拦截：已停止向后续插件分发（下标 %d，%s：%s）", i, kind_name(kind),
-                shown_text(kind, payload).c_str());
+        hx_logf(HX_LOG_PLUGIN, name, kInfoTag, "消息处理_拦截：已停止向后续插件分发（下标 %d，%s：%s）", i,
+                kind_name(kind), shown_text(kind, payload).c_str());
       }
       break;
     }
@@ -336,12 +342,12 @@ void dispatch(int kind, const Rec* rec, const char* Rec::*const (&fields)[N], st
   task_route(task, key);
 }
 
-constexpr const char* HxGroupMsg::*kGroupTexts[] = {&HxGroupMsg::group_name, &HxGroupMsg::card, &HxGroupMsg::raw_message,
-                                                   &HxGroupMsg::message, &HxGroupMsg::nickname};
+constexpr const char* HxGroupMsg::*kGroupTexts[] = {
+    &HxGroupMsg::group_name, &HxGroupMsg::card, &HxGroupMsg::raw_message, &HxGroupMsg::message, &HxGroupMsg::nickname};
 constexpr const char* HxPrivateMsg::*kPrivateTexts[] = {&HxPrivateMsg::message, &HxPrivateMsg::nickname,
-                                                       &HxPrivateMsg::raw_message, &HxPrivateMsg::empty};
+                                                        &HxPrivateMsg::raw_message, &HxPrivateMsg::empty};
 constexpr const char* HxEventMsg::*kEventTexts[] = {&HxEventMsg::group_name, &HxEventMsg::text_a, &HxEventMsg::text_b,
-                                                   &HxEventMsg::content, &HxEventMsg::flag};
+                                                    &HxEventMsg::content, &HxEventMsg::flag};
 
 }  // namespace
 
@@ -358,7 +364,8 @@ void hx_pl_notify_login(const char* qq, int on) {
     for (int i = 0; i < g_pluginCount && names.size() < HX_MAX_PLUGINS; ++i) {
       const HxPlugin* p = g_plugins[i];
       if (p->state != HX_PL_ENABLED) continue;
-      if (on ? (p->cb[HX_CB_ENABLED] || p->entryStart) : (p->cb[HX_CB_DISABLED] || p->entryEnd)) names.push_back(p->name);
+      if (on ? (p->cb[HX_CB_ENABLED] || p->entryStart) : (p->cb[HX_CB_DISABLED] || p->entryEnd))
+        names.push_back(p->name);
     }
   }
   const std::int64_t key = hx_to_i64(qq_text, 0);

@@ -69,7 +69,9 @@ void plugin_sync() {
       if (!is_plugin_file(e)) continue;
       unsigned long code = 0;
       switch (sys_copy_file(hx_path_join(plugin_dir, e.name), hx_path_join(target_dir, e.name), &code)) {
-        case SysCopyStatus::ok: ++copied; break;
+        case SysCopyStatus::ok:
+          ++copied;
+          break;
         case SysCopyStatus::busy:
           hx_logf(HX_LOG_PLUGIN, e.name.c_str(), kInfoTag, "已是最新或正被占用，本次未覆盖（需重启框架才生效）");
           break;
@@ -94,8 +96,8 @@ void plugin_sync() {
     if (hx_file_exists(target) || hx_file_exists(hx_path_join(plugin_dir, e.name))) continue;
     if (sys_copy_file(hx_path_join(legacy_dir, e.name), target, nullptr) != SysCopyStatus::ok) continue;
     ++migrated;
-    hx_logf(HX_LOG_PLUGIN, e.name.c_str(), kInfoTag, "已从旧插件目录 main%cdata%cplugin%c 迁入 main%cdata%cdll%c", HX_SEP,
-            HX_SEP, HX_SEP, HX_SEP, HX_SEP, HX_SEP);
+    hx_logf(HX_LOG_PLUGIN, e.name.c_str(), kInfoTag, "已从旧插件目录 main%cdata%cplugin%c 迁入 main%cdata%cdll%c",
+            HX_SEP, HX_SEP, HX_SEP, HX_SEP, HX_SEP, HX_SEP);
   }
   if (migrated) {
     hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag, "插件目录同步：另有 %d 个旧目录遗留插件已迁入 main%cdata%cdll%c", migrated,
@@ -234,7 +236,8 @@ void read_init_json(HxPlugin& p, std::string_view text) {
   hx_dbgf(src, "初始化返回 JSON 已解析（回调地址/元数据已回填）：作者%s 版本%s 说明%s", given[0] ? "√" : "×",
           given[1] ? "√" : "×", given[2] ? "√" : "×");
   if (given[0] || given[1]) {
-    hx_dbgf(src, "应用信息：作者=%s 版本=%s 说明(%d 字节)", p.author, p.version, static_cast<int>(std::strlen(p.describe)));
+    hx_dbgf(src, "应用信息：作者=%s 版本=%s 说明(%d 字节)", p.author, p.version,
+            static_cast<int>(std::strlen(p.describe)));
   }
 }
 
@@ -274,7 +277,8 @@ void run_init(HxPlugin& p) {
     p.info.api_count = p.info.api_count2 = p.info.api_count3 = HX_API_COUNT;
     p.info.applications = p.info.applications2 = addresses;
     p.info.api_names = p.info.api_names2 = p.info.api_names3 = names;
-    hx_dbgf(p.name.c_str(), "API 目录已按易语言数组格式回填：%d 项（_Api_names=文本型数组映像，Applications=整数型数组映像）",
+    hx_dbgf(p.name.c_str(),
+            "API 目录已按易语言数组格式回填：%d 项（_Api_names=文本型数组映像，Applications=整数型数组映像）",
             HX_API_COUNT);
   } else {
     hx_logf(HX_LOG_ERROR, p.name.c_str(), kErrTag, "易语言数组映像分配失败，真实易语言插件将取不到任何 API 地址");
@@ -326,9 +330,9 @@ void settle_callbacks(HxPlugin& p) {
   int n = 0;
   for (void* c : p.cb) n += c ? 1 : 0;
   auto mark = [&](int i) { return p.cb[i] ? "√" : "×"; };
-  hx_dbgf(p.name.c_str(), "回调注册：群%s 私聊%s 事件%s 被启用%s 被禁用%s 被卸载%s 被设置%s 输出替换%s（共%d/8）", mark(HX_CB_GROUP),
-          mark(HX_CB_PRIVATE), mark(HX_CB_EVENT), mark(HX_CB_ENABLED), mark(HX_CB_DISABLED), mark(HX_CB_UNLOAD),
-          mark(HX_CB_PANEL), mark(HX_CB_SEND_HOOK), n);
+  hx_dbgf(p.name.c_str(), "回调注册：群%s 私聊%s 事件%s 被启用%s 被禁用%s 被卸载%s 被设置%s 输出替换%s（共%d/8）",
+          mark(HX_CB_GROUP), mark(HX_CB_PRIVATE), mark(HX_CB_EVENT), mark(HX_CB_ENABLED), mark(HX_CB_DISABLED),
+          mark(HX_CB_UNLOAD), mark(HX_CB_PANEL), mark(HX_CB_SEND_HOOK), n);
   auto ask = [](void* getter) { return getter ? reinterpret_cast<Getter>(getter)() : nullptr; };
   if (!p.cb[HX_CB_GROUP]) p.cb[HX_CB_GROUP] = ask(p.getGroupCb);
   if (!p.cb[HX_CB_PRIVATE]) {
@@ -369,7 +373,8 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
   const std::string given_path = hx_path_u8(path_in);
   if (name.empty() || name == "." || name == "..") {
     // Its data directory would be main/data/app itself or its parent.
-    hx_logf(HX_LOG_ERROR, hx_path_show(given_path), kErrTag, "插件文件名无效，未载入：%s", std::string(file_name).c_str());
+    hx_logf(HX_LOG_ERROR, hx_path_show(given_path), kErrTag, "插件文件名无效，未载入：%s",
+            std::string(file_name).c_str());
     return false;
   }
   const std::string path = hot_copy_if_mapped(given_path, name);
@@ -451,8 +456,8 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
   p.getEventCb = find_export(lib, path, "eventmsaddresNT");
   p.getAltPrivateCb = find_export(lib, path, "PmDealFuncNT");
   if (!p.entryInit) {
-    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "未找到导出函数「初始化NT / 初始化」，不是有效的Tolvex插件（错误码 %lu）",
-            sys_last_error());
+    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag,
+            "未找到导出函数「初始化NT / 初始化」，不是有效的Tolvex插件（错误码 %lu）", sys_last_error());
     drop(p);
     return false;
   }
@@ -462,8 +467,9 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
 
   if (p.info.name_buf && *p.info.name_buf && hx_icmp(p.info.name_buf, name) != 0) {
     const std::string declared = hx_auto_to_utf8(p.info.name_buf).value_or(p.info.name_buf);
-    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "插件内置名[%s]与实际文件名[%s]不一致！请将插件文件名改为：%s%s 再来载入！",
-            declared.c_str(), name.c_str(), declared.c_str(), HX_PLUGIN_EXT);
+    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag,
+            "插件内置名[%s]与实际文件名[%s]不一致！请将插件文件名改为：%s%s 再来载入！", declared.c_str(), name.c_str(),
+            declared.c_str(), HX_PLUGIN_EXT);
     drop(p);
     return false;
   }
@@ -608,12 +614,14 @@ void hx_pl_init(int lanes) {
   hx_pl_start_lanes(lanes);
   const int count = hx_pl_reload();
   const int running = hx_pl_lanes_running();
-  hx_logf(HX_LOG_PLUGIN, kHost, kInfoTag,
-          "共载入 %d 个插件，分发 worker %d 条（全局并发，round-robin 入队，单 worker 积压上限 %d；★ 同号不再保证 FIFO）", count,
-          running, 4096);
+  hx_logf(
+      HX_LOG_PLUGIN, kHost, kInfoTag,
+      "共载入 %d 个插件，分发 worker %d 条（全局并发，round-robin 入队，单 worker 积压上限 %d；★ 同号不再保证 FIFO）",
+      count, running, 4096);
   if (running >= 2 && count >= 1) {
     hx_log(HX_LOG_PLUGIN, kHost, kInfoTag,
-           "提醒：worker 全局并发（round-robin），同号消息不再保证到达顺序 —— 卡死的插件不会拖死同号后续消息，但插件不能用「上一条消息上下文」做连贯推理");
+           "提醒：worker 全局并发（round-robin），同号消息不再保证到达顺序 —— "
+           "卡死的插件不会拖死同号后续消息，但插件不能用「上一条消息上下文」做连贯推理");
   }
   std::vector<HxPlugin*> starting;
   {

@@ -56,6 +56,8 @@ void hx_pl_cache_nick(std::string_view account, std::string_view id, std::string
   g_nickNames.put(account, id, name);
 }
 
-std::string hx_pl_group_name_cache(std::string_view account, std::string_view id) { return g_groupNames.get(account, id); }
+std::string hx_pl_group_name_cache(std::string_view account, std::string_view id) {
+  return g_groupNames.get(account, id);
+}
 
 std::string hx_pl_nick_cache(std::string_view account, std::string_view id) { return g_nickNames.get(account, id); }

@@ -17,9 +17,9 @@ constexpr int kMemSections = 96;
 constexpr std::size_t kHeaderArea = 4096;
 constexpr std::uint16_t kPe32 = 0x10B, kPe32Plus = 0x20B;
 
-const char* const kPack[] = {".svmp", "UPX",  ".aspack", ".nsp", ".petite", ".vmp", ".upack",
-                             ".mackt", ".rlpack", ".thm", "yP",   ".nPack",  ".yoda"};
-const char* const kCrt[] = {"api-ms-win-crt", "msvcrt", "msvcp", "vcruntime", "ucrtbase",
+const char* const kPack[] = {".svmp",  "UPX",     ".aspack", ".nsp", ".petite", ".vmp", ".upack",
+                             ".mackt", ".rlpack", ".thm",    "yP",   ".nPack",  ".yoda"};
+const char* const kCrt[] = {"api-ms-win-crt", "msvcrt",        "msvcp",     "vcruntime", "ucrtbase",
                             "libgcc",         "libwinpthread", "libstdc++", "libc++"};
 
 // Bounded little-endian reads: false when [off, off + n) leaves the buffer.

@@ -23,30 +23,36 @@ inline const char* const HX_PLUGIN_EXT = SYS_DL_EXT;
 enum HxPluginState { HX_PL_LOADED = 0, HX_PL_ENABLED = 1, HX_PL_DISABLED = 2 };
 // Callback slots, in the order of the registration functions.
 enum HxCallback {
-  HX_CB_ENABLED = 0, HX_CB_DISABLED = 1, HX_CB_UNLOAD = 2, HX_CB_PANEL = 3,
-  HX_CB_PRIVATE = 4, HX_CB_GROUP = 5, HX_CB_EVENT = 6, HX_CB_SEND_HOOK = 7
+  HX_CB_ENABLED = 0,
+  HX_CB_DISABLED = 1,
+  HX_CB_UNLOAD = 2,
+  HX_CB_PANEL = 3,
+  HX_CB_PRIVATE = 4,
+  HX_CB_GROUP = 5,
+  HX_CB_EVENT = 6,
+  HX_CB_SEND_HOOK = 7
 };
 
 struct HxPlugin {
-  std::string path;          // the file actually loaded (a hot copy when one was made), UTF-8
-  std::string name;          // file name without extension, UTF-8; the plugin's key
-  SysLib module = 0;         // 0: dead (unloaded or never finished loading)
+  std::string path;   // the file actually loaded (a hot copy when one was made), UTF-8
+  std::string name;   // file name without extension, UTF-8; the plugin's key
+  SysLib module = 0;  // 0: dead (unloaded or never finished loading)
   std::uint64_t fingerprint = 0;
   int state = HX_PL_LOADED;
   int order = 0;
-  int cbSlot = -1;           // which call lock serialises calls into this plugin
+  int cbSlot = -1;  // which call lock serialises calls into this plugin
   int lang = 0;
-  std::string dataDir;       // main/data/app/<name>
+  std::string dataDir;  // main/data/app/<name>
   void* entryInit = nullptr;
   bool initTwoArgs = false;  // "初始化NT" (apidata, key) rather than the info block
   void *entryStart = nullptr, *entryEnd = nullptr, *entryUnload = nullptr, *entryPanel = nullptr;
   void *entryGroup = nullptr, *entryPrivate = nullptr, *entryEvent = nullptr;
   void *getGroupCb = nullptr, *getPrivateCb = nullptr, *getEventCb = nullptr, *getAltPrivateCb = nullptr;
   HxInitInfo info{};
-  std::string nameCopy;      // what info.plugin_name points to
+  std::string nameCopy;  // what info.plugin_name points to
   char nameBuf[192] = {}, author[96] = {}, version[48] = {}, describe[1024] = {};
   std::uint32_t perm[4] = {};
-  void* cb[8] = {};          // effective callbacks (dispatch uses these)
+  void* cb[8] = {};  // effective callbacks (dispatch uses these)
 };
 
 // The table in priority order; guarded by g_plCs.

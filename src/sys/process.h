@@ -25,11 +25,11 @@ void sys_setenv(std::string_view name, const char* value);
 bool sys_wait_pid(int pid, int timeout_ms);
 
 struct SysSpawn {
-  std::string exe;                      // a path; not searched on PATH
-  std::vector<std::string> args;        // without the program name
-  std::string cwd;                      // empty: ours
+  std::string exe;                                       // a path; not searched on PATH
+  std::vector<std::string> args;                         // without the program name
+  std::string cwd;                                       // empty: ours
   std::vector<std::pair<std::string, std::string>> env;  // set (or, with an empty value, removed) for the child
-  bool capture_output = true;           // stdout and stderr into one pipe we read
+  bool capture_output = true;                            // stdout and stderr into one pipe we read
 };
 
 // A child process. Destroying it kills a child that is still running.

@@ -65,8 +65,8 @@ TEST_F(ApiReg, MetadataIsStoredAsUtf8AndCutAtCharacters) {
 TEST_F(ApiReg, CallbackSettersWriteOnlyTheRegistrationSlots) {
   int marker = 0;
   hx_i32(HX_STDCALL * setters[])(void*) = {&api_set_on_enabled, &api_set_on_disabled, &api_set_on_unload,
-                                             &api_set_on_panel,   &api_set_on_private,  &api_set_on_group,
-                                             &api_set_on_event,   &api_set_send_hook};
+                                           &api_set_on_panel,   &api_set_on_private,  &api_set_on_group,
+                                           &api_set_on_event,   &api_set_send_hook};
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(setters[i](&marker), 1);
     EXPECT_EQ(plugin_.info.reg[i], &marker) << i;
@@ -96,7 +96,10 @@ TEST_F(ApiReg, PermissionNamesInEveryFormAndEncoding) {
     SCOPED_TRACE(c.name ? c.name : "(null)");
     std::memset(plugin_.perm, 0, sizeof plugin_.perm);
     EXPECT_EQ(api_apply_perm(c.name, 0), 1);
-    EXPECT_EQ(last_line(), std::string("申请权限：") + (c.bit >= 0 && c.name[0] == '\xB7' ? "发送群消息" : c.name ? c.name : "") +
+    EXPECT_EQ(last_line(), std::string("申请权限：") +
+                               (c.bit >= 0 && c.name[0] == '\xB7' ? "发送群消息"
+                                : c.name                          ? c.name
+                                                                  : "") +
                                (c.bit >= 0 ? "（已授予）" : "（未知名，按自动同意处理）"));
     if (c.bit >= 0) {
       EXPECT_TRUE(bit(c.bit));

@@ -76,7 +76,9 @@ TEST_F(ApiTable, MissesFromAPluginAreLoggedEightyTimes) {
   HxPlugin demo;
   demo.name = "demo";
   hx_pl_set_current(&demo);
-  api_lookup("\xB2\xE5" "x");  // GBK bytes of 插 then x
+  api_lookup(
+      "\xB2\xE5"
+      "x");  // GBK bytes of 插 then x
   EXPECT_EQ(count_logged("插件按名取 API 地址失败：[插x]（原始字节 B2 E5 78 00）"), 1);
   for (int i = 0; i < 100; ++i) api_lookup("nope");
   EXPECT_EQ(count_logged("插件按名取 API 地址失败"), 80);
@@ -122,9 +124,9 @@ TEST_F(ApiTable, ApidataJson) {
 TEST_F(ApiTable, TracingThroughTheTrampolines) {
   using NoArgs = hx_text(HX_STDCALL*)();
   long before = api_trace_total();
-  EXPECT_STREQ(entry<NoArgs>(30)(), "8.0");  // 取框架版本
+  EXPECT_STREQ(entry<NoArgs>(30)(), "8.0");     // 取框架版本
   EXPECT_STREQ(entry<NoArgs>(109)(), "1.1.7");  // 取SDK版本
-  entry<NoArgs>(31)();  // 取插件文件名
+  entry<NoArgs>(31)();                          // 取插件文件名
   EXPECT_EQ(api_trace_total() - before, 3);
   EXPECT_EQ(api_trace_recent(512).rfind("取插件文件名 -> 取SDK版本 -> 取框架版本", 0), 0u);
   EXPECT_EQ(api_trace_recent(0), "");

@@ -44,11 +44,13 @@ class Cfg : public ::testing::Test {
 };
 
 const char* const kSaveOrder[] = {
-    "悬浮窗左边", "悬浮窗顶边", "悬浮窗位置已记录", "插件线程数", "日志数量上限", "反向端口", "颜色", "自动登录",
-    "快速登录", "显示悬浮窗", "显示仪表盘", "公告", "日志滚动", "开启反向通信模式", "标题内容", "编码_C模式",
-    "编码_L模式", "输出私聊日志", "接收私聊消息", "接收群聊消息", "接收事件消息", "接收自身消息", "输出接收数据包",
-    "启时直接最小化", "悬浮窗", "心跳", "钥匙", "输出日志", "输出API日志", "输出群聊日志", "输出事件日志",
-    "拉格朗日解码", "输出调试日志", "启用消息缓存"};
+    "悬浮窗左边",   "悬浮窗顶边",   "悬浮窗位置已记录", "插件线程数",       "日志数量上限",
+    "反向端口",     "颜色",         "自动登录",         "快速登录",         "显示悬浮窗",
+    "显示仪表盘",   "公告",         "日志滚动",         "开启反向通信模式", "标题内容",
+    "编码_C模式",   "编码_L模式",   "输出私聊日志",     "接收私聊消息",     "接收群聊消息",
+    "接收事件消息", "接收自身消息", "输出接收数据包",   "启时直接最小化",   "悬浮窗",
+    "心跳",         "钥匙",         "输出日志",         "输出API日志",      "输出群聊日志",
+    "输出事件日志", "拉格朗日解码", "输出调试日志",     "启用消息缓存"};
 
 TEST_F(Cfg, FreshDirectoryGivesTheDefaultsAndSavesAllKeysInOrder) {
   hx_cfg_load();
@@ -62,8 +64,8 @@ TEST_F(Cfg, FreshDirectoryGivesTheDefaultsAndSavesAllKeysInOrder) {
   EXPECT_EQ(c.reversePort, 8070);
   EXPECT_EQ(c.color, 0);
   EXPECT_EQ(c.heartbeat, 600);
-  int on[] = {c.autoLogin, c.quickLogin, c.showFloat, c.showDashboard, c.logScroll, c.encC, c.recvPrivate,
-              c.recvGroup, c.recvEvent, c.recvSelf, c.floatWindow, c.logDispatch, c.logGroup, c.logEvent};
+  int on[] = {c.autoLogin, c.quickLogin, c.showFloat, c.showDashboard, c.logScroll,   c.encC,     c.recvPrivate,
+              c.recvGroup, c.recvEvent,  c.recvSelf,  c.floatWindow,   c.logDispatch, c.logGroup, c.logEvent};
   int off[] = {c.reverseMode, c.encL, c.logPrivate, c.logPackets, c.startMinimized, c.logApi, c.lgrDecode, c.logDebug};
   for (int v : on) EXPECT_EQ(v, 1);
   for (int v : off) EXPECT_EQ(v, 0);
@@ -91,12 +93,18 @@ TEST_F(Cfg, ValueRules) {
     int HxCfg::*field;
     int want;
   } cases[] = {
-      {"插件线程数=10", &HxCfg::pluginThreads, 24}, {"插件线程数=8", &HxCfg::pluginThreads, 8},
-      {"插件线程数=", &HxCfg::pluginThreads, 24},   {"插件线程数=8x", &HxCfg::pluginThreads, 24},
-      {"自动登录=yes", &HxCfg::autoLogin, 1},      {"自动登录=abc", &HxCfg::autoLogin, 1},
-      {"自动登录=假", &HxCfg::autoLogin, 0},       {"开启反向通信模式=TRUE", &HxCfg::reverseMode, 1},
-      {"心跳=30", &HxCfg::heartbeat, 30},          {"反向端口=9000", &HxCfg::reversePort, 9000},
-      {"反向端口=70000", &HxCfg::reversePort, 8070}, {"反向端口=0", &HxCfg::reversePort, 8070},
+      {"插件线程数=10", &HxCfg::pluginThreads, 24},
+      {"插件线程数=8", &HxCfg::pluginThreads, 8},
+      {"插件线程数=", &HxCfg::pluginThreads, 24},
+      {"插件线程数=8x", &HxCfg::pluginThreads, 24},
+      {"自动登录=yes", &HxCfg::autoLogin, 1},
+      {"自动登录=abc", &HxCfg::autoLogin, 1},
+      {"自动登录=假", &HxCfg::autoLogin, 0},
+      {"开启反向通信模式=TRUE", &HxCfg::reverseMode, 1},
+      {"心跳=30", &HxCfg::heartbeat, 30},
+      {"反向端口=9000", &HxCfg::reversePort, 9000},
+      {"反向端口=70000", &HxCfg::reversePort, 8070},
+      {"反向端口=0", &HxCfg::reversePort, 8070},
   };
   for (const auto& c : cases) {
     write_settings(c.line + "\r\n");

@@ -68,7 +68,7 @@ TEST_F(LogStore, LevelFilter) {
     int level;
     bool stored;
   } cases[] = {{HX_LOG_SYSTEM, true}, {HX_LOG_ERROR, true}, {HX_LOG_GROUP, false},
-               {HX_LOG_DEBUG, false}, {9, false},          {-1, false}};
+               {HX_LOG_DEBUG, false}, {9, false},           {-1, false}};
   for (const auto& c : cases) {
     std::uint64_t before = hx_log_total();
     hx_log(c.level, nullptr, nullptr, "x");

@@ -34,11 +34,7 @@ TEST(NormDir, FollowsThePlatformRule) {
     };
   } else {
     cases = {
-        {"/home/Bots/A//", "/home/Bots/A/"},
-        {"/", "/"},
-        {"///", "/"},
-        {"/srv/Tolvex", "/srv/Tolvex/"},
-        {"", ""},
+        {"/home/Bots/A//", "/home/Bots/A/"}, {"/", "/"}, {"///", "/"}, {"/srv/Tolvex", "/srv/Tolvex/"}, {"", ""},
     };
   }
   for (const auto& c : cases) EXPECT_EQ(hx_norm_dir(c.in), c.out) << c.in;

@@ -25,7 +25,10 @@ TEST(Utf8Validity, FollowsTheHostRule) {
       {"encoded surrogate", "\xED\xA0\x80", true},
       {"lone continuation byte", "\x80", false},
       {"three-byte sequence cut by the end", "\xE4\xB8", false},
-      {"three-byte sequence cut by ASCII", "\xE4\xB8" "A", false},
+      {"three-byte sequence cut by ASCII",
+       "\xE4\xB8"
+       "A",
+       false},
       {"five-byte lead", "\xF8\x88\x80\x80\x80", false},
       {"byte FF", "a\xFF", false},
       {"GBK text", kGbkZhongwen, false},
@@ -55,7 +58,9 @@ TEST(CodePage, CharactersWithoutGbkFormBecomeQuestionMarks) {
   EXPECT_EQ(hx_utf8_to_gbk("\xF0\x9F\x99\x88"), "?");
   // Malformed UTF-8 gives one "?" for the broken sequence, and the next
   // character survives.
-  EXPECT_EQ(hx_utf8_to_gbk("a\xE4\xB8" "b"), "a?b");
+  EXPECT_EQ(hx_utf8_to_gbk("a\xE4\xB8"
+                           "b"),
+            "a?b");
 }
 
 TEST(CodePage, AutoTakesValidUtf8AsIs) {
@@ -99,10 +104,10 @@ TEST(Utf8Cut, NeverEndsInsideACharacter) {
     std::string text;
     size_t max, cut;
   } cases[] = {
-      {"abc", 2, 2},          {"abc", 10, 3},        {"中文", 6, 6}, {"中文", 5, 3},
-      {"中文", 4, 3},         {"中文", 3, 3},        {"中文", 2, 0}, {"a中", 2, 1},
-      {emoji + "x", 3, 0},    {emoji + "x", 4, 4},   {"é", 1, 0},
-      {"\x80\x80\x80\x80\x80", 2, 2},  // not UTF-8 at all: cut where asked
+      {"abc", 2, 2},       {"abc", 10, 3}, {"中文", 6, 6},
+      {"中文", 5, 3},      {"中文", 4, 3}, {"中文", 3, 3},
+      {"中文", 2, 0},      {"a中", 2, 1},  {emoji + "x", 3, 0},
+      {emoji + "x", 4, 4}, {"é", 1, 0},    {"\x80\x80\x80\x80\x80", 2, 2},  // not UTF-8 at all: cut where asked
   };
   for (const auto& c : cases) EXPECT_EQ(hx_utf8_cut(c.text, c.max), c.cut) << c.text << " max " << c.max;
 }
@@ -167,10 +172,21 @@ TEST(Numbers, IntegerParsing) {
     std::string text;
     int value;
   } cases[] = {
-      {"42\t ", 42},  {"42x", 7},      {"", 7},           {" -5", -5},
-      {"+8", 8},      {"\v12", 12},    {"4 2", 7},        {"-", 7},
-      {"0x10", 7},    {"0012", 12},      {"2147483647", INT_MAX}, {"9999999999", INT_MAX},
-      {"-2147483648", INT_MIN},        {"-9999999999", INT_MIN}, {"12\n", 7},
+      {"42\t ", 42},
+      {"42x", 7},
+      {"", 7},
+      {" -5", -5},
+      {"+8", 8},
+      {"\v12", 12},
+      {"4 2", 7},
+      {"-", 7},
+      {"0x10", 7},
+      {"0012", 12},
+      {"2147483647", INT_MAX},
+      {"9999999999", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"-9999999999", INT_MIN},
+      {"12\n", 7},
   };
   for (const auto& c : cases) EXPECT_EQ(hx_to_int(c.text, 7), c.value) << "'" << c.text << "'";
 }
@@ -195,8 +211,8 @@ TEST(Numbers, BooleanWords) {
     std::string text;
     int value;
   } cases[] = {
-      {"TRUE", 1}, {"true", 1}, {"Yes", 1}, {"1", 1},  {"真", 1},  {" true", 9}, {"0", 0},
-      {"00", 9},   {"false", 0}, {"NO", 0}, {"假", 0}, {"", 9},    {"on", 9},
+      {"TRUE", 1}, {"true", 1},  {"Yes", 1}, {"1", 1},  {"真", 1}, {" true", 9}, {"0", 0},
+      {"00", 9},   {"false", 0}, {"NO", 0},  {"假", 0}, {"", 9},   {"on", 9},
   };
   for (const auto& c : cases) EXPECT_EQ(hx_to_bool(c.text, 9), c.value) << "'" << c.text << "'";
 }
@@ -205,12 +221,8 @@ TEST(Base64, PadsTheLastGroup) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"", ""},
-      {"a", "YQ=="},
-      {"ab", "YWI="},
-      {"abc", "YWJj"},
-      {"abcd", "YWJjZA=="},
-      {std::string("\x00\xFF\xFE", 3), "AP/+"},
+      {"", ""},        {"a", "YQ=="},        {"ab", "YWI="},
+      {"abc", "YWJj"}, {"abcd", "YWJjZA=="}, {std::string("\x00\xFF\xFE", 3), "AP/+"},
   };
   for (const auto& c : cases) EXPECT_EQ(hx_base64_encode(c.in), c.out) << c.in;
 }

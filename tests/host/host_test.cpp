@@ -5,9 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "foundation/util.h"
 #include "host/host.h"
-#include "foundation/util.h"
-#include "foundation/util.h"
 
 namespace {
 
@@ -39,8 +38,10 @@ TEST(HostCommandLine, UpdatedPid) {
   struct Case {
     const char* cmdline;
     int pid;
-  } cases[] = {{"--updated --updated-pid=1234", 1234}, {"--updated --updated-pid  = 77 --debug", 77},
-               {"--updated", 0},                         {"--updated-pid=x", 0},
+  } cases[] = {{"--updated --updated-pid=1234", 1234},
+               {"--updated --updated-pid  = 77 --debug", 77},
+               {"--updated", 0},
+               {"--updated-pid=x", 0},
                {"--updated-pid=99999999999", 0}};
   for (const auto& c : cases) EXPECT_EQ(hx_host_updated_pid(c.cmdline), c.pid) << c.cmdline;
 }

@@ -116,10 +116,10 @@ TEST(HostProcess, StopRunsTheShutdownInOrder) {
   ASSERT_TRUE(host.wait_exit(&code));
   EXPECT_EQ(code, 0);
   std::string out = host.output();
-  EXPECT_TRUE(appears_in_order(out, {"调试输出已开启", "Tolvex 框架 8.0 启动（插件 SDK 1.1.7）", "程序目录：", "数据目录：",
-                                     "通信模式：正向", kReady, "插件加载完成，耗时 ", "收到退出请求",
-                                     "退出：等待后台启动线程", "退出：头像支持", "退出：账号连接", "退出：对话框监视",
-                                     "退出：插件", "退出：网络库", "退出：保存设置", "退出：图片支持", "退出：日志"}))
+  EXPECT_TRUE(appears_in_order(
+      out, {"调试输出已开启", "Tolvex 框架 8.0 启动（插件 SDK 1.1.7）", "程序目录：", "数据目录：", "通信模式：正向",
+            kReady, "插件加载完成，耗时 ", "收到退出请求", "退出：等待后台启动线程", "退出：头像支持", "退出：账号连接",
+            "退出：对话框监视", "退出：插件", "退出：网络库", "退出：保存设置", "退出：图片支持", "退出：日志"}))
       << out;
 }
 

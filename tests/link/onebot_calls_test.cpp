@@ -50,8 +50,8 @@ class Calls : public ::testing::Test {
     hx_log_init(5000);
     hx_cfg_load();
     hx_ob_init();
-    backend = std::make_unique<Backend>(std::vector<std::string>{"forward", "--self-id", "10001", "--nickname", "机器人"},
-                                        kScript);
+    backend = std::make_unique<Backend>(
+        std::vector<std::string>{"forward", "--self-id", "10001", "--nickname", "机器人"}, kScript);
     add_account("10001", backend->port());
     ASSERT_TRUE(hx_ob_login("10001"));
     ASSERT_TRUE(wait_until([] { return hx_ob_online("10001"); }));
@@ -122,7 +122,8 @@ TEST_F(Calls, StringEchoFailedStatusAndSilence) {
 TEST_F(Calls, SixtyFiveWaitingCalls) {
   std::vector<std::future<bool>> waiting;
   for (int i = 0; i < 64; ++i) {
-    waiting.push_back(std::async(std::launch::async, [] { return hx_ob_call("10001", "silent", "{}", nullptr, 3000); }));
+    waiting.push_back(
+        std::async(std::launch::async, [] { return hx_ob_call("10001", "silent", "{}", nullptr, 3000); }));
   }
   ASSERT_TRUE(wait_until([&] { return backend->records().size() >= 65; }, 10000));  // get_login_info etc. plus 64
   std::optional<std::string> r;

@@ -63,11 +63,11 @@ TEST_F(Intake, NoticeAndRequestTypesAndLogLines) {
        "[群事件_开启全员禁言]"},
       {R"({"post_type":"notice","notice_type":"group_ban","sub_type":"lift_ban","group_id":1,"user_id":0})", 12,
        "[群事件_关闭全员禁言]"},
-      {R"({"post_type":"notice","notice_type":"group_ban","sub_type":"ban","group_id":1,"user_id":5,"duration":600})", 7,
-       "[群事件_某人被禁言]"},
+      {R"({"post_type":"notice","notice_type":"group_ban","sub_type":"ban","group_id":1,"user_id":5,"duration":600})",
+       7, "[群事件_某人被禁言]"},
       {R"({"post_type":"notice","notice_type":"group_ban","sub_type":"lift_ban","group_id":1,"user_id":"5"})", 28, ""},
-      {R"({"post_type":"notice","notice_type":"notify","sub_type":"poke","group_id":1,"user_id":2,"target_id":3})", 1002,
-       "[群事件_戳一戳]"},
+      {R"({"post_type":"notice","notice_type":"notify","sub_type":"poke","group_id":1,"user_id":2,"target_id":3})",
+       1002, "[群事件_戳一戳]"},
       {R"({"post_type":"notice","notice_type":"notify","sub_type":"title","group_id":1,"user_id":2})", 1002, ""},
       {R"({"post_type":"notice","sub_type":"poke","user_id":2})", 1002, ""},
       {R"({"post_type":"notice","notice_type":"group_admin","sub_type":"set","group_id":1,"user_id":2})", 10, ""},
@@ -109,8 +109,9 @@ TEST_F(Intake, NoticeAndRequestTypesAndLogLines) {
 }
 
 TEST_F(Intake, EventRecordFields) {
-  hx_ob_feed_event(R"({"self_id":"10001","time":5,"post_type":"request","request_type":"friend","user_id":"9876543210",)"
-                   R"("comment":"你好🙈","flag":"flag-中"})");
+  hx_ob_feed_event(
+      R"({"self_id":"10001","time":5,"post_type":"request","request_type":"friend","user_id":"9876543210",)"
+      R"("comment":"你好🙈","flag":"flag-中"})");
   auto got = events();
   ASSERT_EQ(got.size(), 1u);
   const HxEventMsg& e = got[0].event;
@@ -129,9 +130,10 @@ TEST_F(Intake, EventRecordFields) {
 
 TEST_F(Intake, GroupMessageRecord) {
   hx_pl_cache_group("10001", "20001", "演示群");
-  hx_ob_feed_event(R"({"self_id":10001,"time":1700000001,"post_type":"message","message_type":"group","group_id":20001,)"
-                   R"("user_id":30001,"message_id":-12345,"message":"早上好🌞 한","raw_message":"raw",)"
-                   R"("sender":{"nickname":"小明","card":""}})");
+  hx_ob_feed_event(
+      R"({"self_id":10001,"time":1700000001,"post_type":"message","message_type":"group","group_id":20001,)"
+      R"("user_id":30001,"message_id":-12345,"message":"早上好🌞 한","raw_message":"raw",)"
+      R"("sender":{"nickname":"小明","card":""}})");
   auto got = events();
   ASSERT_EQ(got.size(), 1u);
   ASSERT_EQ(got[0].kind, 0);
@@ -173,8 +175,10 @@ TEST_F(Intake, PrivateAndSelfMessages) {
 }
 
 TEST_F(Intake, FiltersAndUnknownSelfId) {
-  const std::string group = R"({"self_id":1,"post_type":"message","message_type":"group","group_id":2,"user_id":3,"message":"x"})";
-  const std::string self = R"({"self_id":1,"post_type":"message_sent","message_type":"group","group_id":2,"user_id":1,"message":"x"})";
+  const std::string group =
+      R"({"self_id":1,"post_type":"message","message_type":"group","group_id":2,"user_id":3,"message":"x"})";
+  const std::string self =
+      R"({"self_id":1,"post_type":"message_sent","message_type":"group","group_id":2,"user_id":1,"message":"x"})";
   const std::string notice = R"({"self_id":1,"post_type":"notice","notice_type":"friend_add","user_id":3})";
   g_cfg.recvGroup = 0;
   hx_ob_feed_event(group);
@@ -197,9 +201,10 @@ TEST_F(Intake, FiltersAndUnknownSelfId) {
 }
 
 TEST_F(Intake, FileSegmentIsAnUploadEventOnly) {
-  hx_ob_feed_event(R"({"self_id":1,"post_type":"message","message_type":"group","group_id":2,"user_id":3,"message_id":4,)"
-                   R"("message":[{"type":"file","data":{"file":"报告.pdf","file_size":"2048"}}],)"
-                   R"("sender":{"nickname":"乙","card":"卡"}})");
+  hx_ob_feed_event(
+      R"({"self_id":1,"post_type":"message","message_type":"group","group_id":2,"user_id":3,"message_id":4,)"
+      R"("message":[{"type":"file","data":{"file":"报告.pdf","file_size":"2048"}}],)"
+      R"("sender":{"nickname":"乙","card":"卡"}})");
   auto got = events();
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].kind, 2);
@@ -211,7 +216,9 @@ TEST_F(Intake, FileSegmentIsAnUploadEventOnly) {
 }
 
 TEST_F(Intake, BadTextsAreDroppedWithTheirLines) {
-  auto nested = [](int depth) { return std::string(static_cast<std::size_t>(depth), '[') + std::string(static_cast<std::size_t>(depth), ']'); };
+  auto nested = [](int depth) {
+    return std::string(static_cast<std::size_t>(depth), '[') + std::string(static_cast<std::size_t>(depth), ']');
+  };
   hx_ob_feed_event(R"({"self_id":1,"post_type":"notice","notice_type":"friend_add","x":)" + nested(63) + "}");
   EXPECT_EQ(events().size(), 1u) << "depth 64 is accepted";
   hx_ob_feed_event(R"({"x":)" + nested(64) + "}");
@@ -226,7 +233,8 @@ TEST_F(Intake, BadTextsAreDroppedWithTheirLines) {
   hx_ob_feed_event(std::string(4194305, ' '));
   EXPECT_TRUE(logged("收到 4194305 字节的报文，超过上限 4194304，已丢弃"));
   // GBK text is converted before parsing.
-  hx_ob_feed_event("{\"self_id\":1,\"post_type\":\"request\",\"request_type\":\"friend\",\"comment\":\"\xD6\xD0\xCE\xC4\"}");
+  hx_ob_feed_event(
+      "{\"self_id\":1,\"post_type\":\"request\",\"request_type\":\"friend\",\"comment\":\"\xD6\xD0\xCE\xC4\"}");
   EXPECT_EQ(utf8(events().back().texts[3]), "中文");
 }
 

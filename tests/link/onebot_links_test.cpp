@@ -188,14 +188,15 @@ TEST_F(ReverseLinks, RecognitionAddsTheAccountAndItLeavesWithTheConnection) {
   }
   // Plugins are told first, then the account is removed and that is logged.
   ASSERT_TRUE(wait_until([] { return count_notified("-12345") == 1; }));
-  ASSERT_TRUE(wait_until([] { return count_logged("反向通信断开：已从账号列表移除（QQ=12345，不写盘 / 不重连）") == 1; }));
+  ASSERT_TRUE(
+      wait_until([] { return count_logged("反向通信断开：已从账号列表移除（QQ=12345，不写盘 / 不重连）") == 1; }));
   EXPECT_EQ(hx_cfg_bot("12345"), nullptr);
   EXPECT_FALSE(hx_file_exists(hx_cfg_bot_dir() + "QQ12345.json")) << "reverse accounts are never written";
 }
 
 TEST_F(ReverseLinks, StringIdAndNickname) {
-  Backend backend({"reverse", "--url", url, "--token", "tok", "--self-id", "67890", "--id-as", "string",
-                   "--nickname", "小助手"});
+  Backend backend(
+      {"reverse", "--url", url, "--token", "tok", "--self-id", "67890", "--id-as", "string", "--nickname", "小助手"});
   ASSERT_TRUE(wait_until([] { return count_notified("+67890") == 1; }));
   EXPECT_STREQ(hx_cfg_bot("67890")->nickname, "小助手");
   EXPECT_EQ(count_logged("QQ=67890 昵称=小助手"), 1);

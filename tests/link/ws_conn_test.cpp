@@ -113,7 +113,9 @@ TEST_F(Ws, PingIsAnsweredWithItsPayload) {
   RawPeer p(port);
   ASSERT_TRUE(p.upgrade());
   p.send(ws_client_frame(0x89, "abc"));
-  EXPECT_EQ(p.read(5), std::string("\x8A\x03" "abc", 5));  // unmasked from the server
+  EXPECT_EQ(p.read(5), std::string("\x8A\x03"
+                                   "abc",
+                                   5));  // unmasked from the server
 }
 
 TEST_F(Ws, ProtocolViolationsCloseTheConnection) {

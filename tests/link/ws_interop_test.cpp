@@ -24,7 +24,10 @@ std::vector<Peer> peers() {
   const std::string tools = std::string(HX_SOURCE_DIR) + "/tools/ws_peers/";
   return {
       {"python websockets", "/usr/bin/python3", tools + "py_peer.py", {}},
-      {"node ws", HX_NODE_EXE, tools + "node_peer.cjs", {{"NODE_PATH", std::string(HX_SOURCE_DIR) + "/.deps/node_modules"}}},
+      {"node ws",
+       HX_NODE_EXE,
+       tools + "node_peer.cjs",
+       {{"NODE_PATH", std::string(HX_SOURCE_DIR) + "/.deps/node_modules"}}},
   };
 }
 
@@ -40,7 +43,8 @@ class WsInterop : public ::testing::TestWithParam<int> {
     if (server) {
       EXPECT_EQ(hx_ws_server_stop(server), 0);
     }
-    for (int i = 0; i < 1000 && hx_ws_live_threads() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 1000 && hx_ws_live_threads() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
   // Runs the peer as a client against our server and returns its report.
@@ -80,8 +84,8 @@ TEST_P(WsInterop, TheirClientAgainstOurServer) {
   std::string report = run_client({url}, &code);
   EXPECT_EQ(code, 0) << report;
   EXPECT_EQ(report.find("FAIL"), std::string::npos) << report;
-  for (const char* step : {"OK text 125", "OK binary 126", "OK text 65536", "OK binary 4194303", "OK fragmented",
-                           "OK ping", "OK close"}) {
+  for (const char* step :
+       {"OK text 125", "OK binary 126", "OK text 65536", "OK binary 4194303", "OK fragmented", "OK ping", "OK close"}) {
     EXPECT_NE(report.find(step), std::string::npos) << step << "\n" << report;
   }
   EXPECT_TRUE(srv.wait_close());

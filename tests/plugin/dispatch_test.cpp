@@ -359,7 +359,7 @@ TEST_F(Dispatch, StuckPluginHoldsOnlyItsLaneAndShutdownFreesNoModule) {
   hx_pl_shutdown();
   EXPECT_TRUE(logged("分发线程（worker 0）10 秒内未退出，本次不卸载任何 DLL 以免崩溃"));
   EXPECT_TRUE(logged("退出：分发线程未收工，已跳过全部插件卸载（回调入口已断开）"));
-  EXPECT_NE(worker.rec.module, 0);  // not freed
+  EXPECT_NE(worker.rec.module, 0);                 // not freed
   EXPECT_EQ(worker.rec.cb[HX_CB_GROUP], nullptr);  // cut off
   release();
   EXPECT_EQ(worker.groupCalls, 50);  // the other 50 were freed, never called

@@ -83,8 +83,9 @@ class Loader : public ::testing::Test {
 };
 
 TEST_F(Loader, EveryVariantLoadsOrIsRefusedWithItsReason) {
-  const std::string mismatch = std::string("插件内置名[someone_else]与实际文件名[tp_wrongname]不一致！请将插件文件名改为：someone_else") +
-                               HX_PLUGIN_EXT + " 再来载入！";
+  const std::string mismatch =
+      std::string("插件内置名[someone_else]与实际文件名[tp_wrongname]不一致！请将插件文件名改为：someone_else") +
+      HX_PLUGIN_EXT + " 再来载入！";
   const struct {
     const char* variant;
     bool loads;

@@ -16,7 +16,8 @@ const std::string kGbkInit = "\xB2\xE5\xBC\xFE\xB3\xF5\xCA\xBC\xBB\xAF";  // 插
 
 int file_exports(const std::string& file, std::vector<HxPeExport>& out) {
   out.assign(HX_PE_CACHE, HxPeExport{});
-  int n = hx_pe_exports_from_file(reinterpret_cast<const std::uint8_t*>(file.data()), file.size(), out.data(), HX_PE_CACHE);
+  int n =
+      hx_pe_exports_from_file(reinterpret_cast<const std::uint8_t*>(file.data()), file.size(), out.data(), HX_PE_CACHE);
   out.resize(static_cast<std::size_t>(std::max(n, 0)));
   return n;
 }
@@ -122,8 +123,8 @@ TEST(PeReader, LanguageScan) {
     PeLayout layout;
     int lang;
   } cases[] = {
-      {"four plain sections", plain, HX_LANG_E}, {"C runtime import", crt, HX_LANG_C},
-      {"UPX section", packed, HX_LANG_PACKED},   {"CODE/DATA/BSS", legacy, HX_LANG_UNKNOWN},
+      {"four plain sections", plain, HX_LANG_E},    {"C runtime import", crt, HX_LANG_C},
+      {"UPX section", packed, HX_LANG_PACKED},      {"CODE/DATA/BSS", legacy, HX_LANG_UNKNOWN},
       {"long section names", longnames, HX_LANG_C}, {"two sections", few, HX_LANG_UNKNOWN},
       {"small writable code", wx, HX_LANG_E},
   };

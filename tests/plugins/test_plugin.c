@@ -180,10 +180,13 @@ TP_EXPORT void HX_STDCALL tp_init_info(HxInitInfo* info) {
   for (i = 0; i < 26; ++i) g_state.info_words[i] = ((uintptr_t*)info)[i];
 #ifdef TP_REGISTER
   {
-    /* 置群消息处理函数, 置私聊消息处理函数, 置事件消息处理函数, 置插件被启用处理函数, 置插件被禁用处理函数, 置应用作者 */
+    /* 置群消息处理函数, 置私聊消息处理函数, 置事件消息处理函数, 置插件被启用处理函数, 置插件被禁用处理函数, 置应用作者
+     */
     SetFn set_group = (SetFn)api_by_name(info, "\xD6\xC3\xC8\xBA\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD");
-    SetFn set_private = (SetFn)api_by_name(info, "\xD6\xC3\xCB\xBD\xC1\xC4\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD");
-    SetFn set_event = (SetFn)api_by_name(info, "\xD6\xC3\xCA\xC2\xBC\xFE\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD");
+    SetFn set_private =
+        (SetFn)api_by_name(info, "\xD6\xC3\xCB\xBD\xC1\xC4\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD");
+    SetFn set_event =
+        (SetFn)api_by_name(info, "\xD6\xC3\xCA\xC2\xBC\xFE\xCF\xFB\xCF\xA2\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD");
     SetFn set_enabled =
         (SetFn)api_by_name(info, "\xD6\xC3\xB2\xE5\xBC\xFE\xB1\xBB\xC6\xF4\xD3\xC3\xB4\xA6\xC0\xED\xBA\xAF\xCA\xFD");
     SetFn set_disabled =

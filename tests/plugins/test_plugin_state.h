@@ -12,14 +12,14 @@ typedef struct TestPluginState {
   uintptr_t apidata_first_addr; /* the address of the first API in it */
   char key[128];                /* GBK, as received */
   uintptr_t info_words[26];
-  int registered;               /* API calls made through the info block that succeeded */
+  int registered; /* API calls made through the info block that succeeded */
   int start_calls, end_calls, unload_calls;
   int group_calls, private_calls, event_calls, enabled_calls, disabled_calls;
   int group_export_calls;
-  int group_reg_calls;          /* the handler registered by a two-argument init */
-  int32_t group_result;         /* what the group handler returns */
-  char last_text[512];          /* the message or content of the last message/event */
-  char last_qq[64];             /* the text given to enabled/disabled */
+  int group_reg_calls;  /* the handler registered by a two-argument init */
+  int32_t group_result; /* what the group handler returns */
+  char last_text[512];  /* the message or content of the last message/event */
+  char last_qq[64];     /* the text given to enabled/disabled */
   int64_t last_bot;
   int32_t last_event_type;
 } TestPluginState;

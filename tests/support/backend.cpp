@@ -45,8 +45,8 @@ bool ensure_controller(std::string* why) {
     if (why) *why = "/usr/bin/python3 is missing";
     return false;
   }
-  ChildProcess start("/bin/sh", {std::string(HX_SOURCE_DIR) + "/tools/onebot_backend/fixture.sh", "start",
-                                 HX_BACKEND_PORT_FILE});
+  ChildProcess start("/bin/sh",
+                     {std::string(HX_SOURCE_DIR) + "/tools/onebot_backend/fixture.sh", "start", HX_BACKEND_PORT_FILE});
   int code = -1;
   start.wait_exit(&code, 20000);
   if (!controller_alive()) {

@@ -55,9 +55,9 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::wait_for(const std::string& text, int timeout_ms) {
   std::unique_lock lock(mu_);
-  return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms * kTimeoutScale),
-                      [&] { return out_.find(text) != std::string::npos || eof_; }) &&
-         out_.find(text) != std::string::npos;
+  return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms * kTimeoutScale), [&] {
+    return out_.find(text) != std::string::npos || eof_;
+  }) && out_.find(text) != std::string::npos;
 }
 
 bool ChildProcess::wait_exit(int* code, int timeout_ms) {

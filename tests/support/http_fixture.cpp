@@ -20,8 +20,8 @@ void HttpFixture::route(const std::string& path, std::string raw_response) {
 }
 
 std::string HttpFixture::ok(const std::string& body) {
-  return "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
 }
 
 std::string HttpFixture::url(const std::string& path) const {

@@ -7,7 +7,7 @@ namespace {
 
 constexpr std::uint32_t kHeaders = 0x400;
 constexpr std::uint32_t kTableSection = 1;
-constexpr std::uint32_t kSectionRaw = 0x4000;  // room for every table and name
+constexpr std::uint32_t kSectionRaw = 0x4000;         // room for every table and name
 constexpr std::uint32_t kSectionAlign = kSectionRaw;  // sections never overlap
 
 void put16(std::string& b, std::size_t at, std::uint32_t v) {
@@ -51,10 +51,10 @@ std::string pe_build(const PeLayout& s) {
   for (std::uint32_t i = 0; i < nsec; ++i) {
     const std::uint32_t at = opt + opt_size + 40 * i;
     std::memcpy(&b[at], s.sections[i].data(), std::min<std::size_t>(8, s.sections[i].size()));
-    put32(b, at + 8, kSectionRaw);                         // VirtualSize
-    put32(b, at + 12, kSectionAlign * (i + 1));            // VirtualAddress
-    put32(b, at + 16, kSectionRaw);                        // SizeOfRawData
-    put32(b, at + 20, kHeaders + kSectionRaw * i);         // PointerToRawData
+    put32(b, at + 8, kSectionRaw);                  // VirtualSize
+    put32(b, at + 12, kSectionAlign * (i + 1));     // VirtualAddress
+    put32(b, at + 16, kSectionRaw);                 // SizeOfRawData
+    put32(b, at + 20, kHeaders + kSectionRaw * i);  // PointerToRawData
     put32(b, at + 36, i < s.sectionFlags.size() ? s.sectionFlags[i] : 0x40000040u);
   }
 
@@ -96,7 +96,8 @@ std::string pe_build(const PeLayout& s) {
 std::string pe_map(const std::string& file) {
   const std::uint32_t pe = get32(file, 0x3C);
   const std::uint32_t nsec = static_cast<unsigned char>(file[pe + 6]) | static_cast<unsigned char>(file[pe + 7]) << 8;
-  const std::uint32_t opt_size = static_cast<unsigned char>(file[pe + 20]) | static_cast<unsigned char>(file[pe + 21]) << 8;
+  const std::uint32_t opt_size = static_cast<unsigned char>(file[pe + 20]) | static_cast<unsigned char>(file[pe + 21])
+                                                                                 << 8;
   const std::uint32_t opt = pe + 24;
   const std::uint32_t image_size = get32(file, opt + 56), headers = get32(file, opt + 60);
   std::string image(image_size, '\0');

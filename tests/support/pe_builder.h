@@ -10,11 +10,11 @@
 
 struct PeLayout {
   bool pe32plus = false;
-  std::vector<std::string> exportNames;    // in table order (any order, any bytes)
+  std::vector<std::string> exportNames;  // in table order (any order, any bytes)
   std::uint32_t ordinalBase = 1;
   std::vector<std::string> sections = {".text", ".rdata", ".data", ".reloc"};  // tables live in sections[1]
-  std::vector<std::uint32_t> sectionFlags;  // per section; default readable data
-  std::vector<std::string> imports;         // DLL names
+  std::vector<std::uint32_t> sectionFlags;                                     // per section; default readable data
+  std::vector<std::string> imports;                                            // DLL names
   // Overrides for broken images (0 keeps the computed value).
   std::uint32_t namesCount = 0, functionsCount = 0;
 };

@@ -5,8 +5,8 @@
 namespace {
 
 std::mutex g_mu;
-std::vector<HxDispatched> g_events;      // guarded by g_mu
-std::vector<std::string> g_notified;     // guarded by g_mu
+std::vector<HxDispatched> g_events;   // guarded by g_mu
+std::vector<std::string> g_notified;  // guarded by g_mu
 std::atomic<std::uint64_t> g_total{0};
 
 const char* text_or_empty(const char* s) { return s ? s : ""; }
@@ -28,7 +28,8 @@ std::int32_t HX_STDCALL on_group(const HxGroupMsg* rec) {
 
 std::int32_t HX_STDCALL on_private(const HxPrivateMsg* rec) {
   HxDispatched d{1, {}, *rec, {}, {}};
-  for (const char* t : {rec->message, rec->nickname, rec->raw_message, rec->empty}) d.texts.emplace_back(text_or_empty(t));
+  for (const char* t : {rec->message, rec->nickname, rec->raw_message, rec->empty})
+    d.texts.emplace_back(text_or_empty(t));
   keep(std::move(d));
   return 0;
 }

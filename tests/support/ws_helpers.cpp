@@ -13,11 +13,19 @@ bool WsRecorder::wait(int ms, Pred pred) {
   return cv_.wait_for(lock, std::chrono::milliseconds(ms * kTimeoutScale), pred);
 }
 
-WsRecorder::~WsRecorder() { wait(10000, [this] { return closes_ >= opens_; }); }
+WsRecorder::~WsRecorder() {
+  wait(10000, [this] { return closes_ >= opens_; });
+}
 
-bool WsRecorder::wait_open(int ms) { return wait(ms, [this] { return opens_ > 0; }); }
-bool WsRecorder::wait_close(int ms) { return wait(ms, [this] { return closes_ > 0; }); }
-bool WsRecorder::wait_messages(std::size_t n, int ms) { return wait(ms, [&] { return messages_.size() >= n; }); }
+bool WsRecorder::wait_open(int ms) {
+  return wait(ms, [this] { return opens_ > 0; });
+}
+bool WsRecorder::wait_close(int ms) {
+  return wait(ms, [this] { return closes_ > 0; });
+}
+bool WsRecorder::wait_messages(std::size_t n, int ms) {
+  return wait(ms, [&] { return messages_.size() >= n; });
+}
 
 std::vector<std::string> WsRecorder::messages() {
   std::lock_guard lock(mu_);
@@ -95,8 +103,10 @@ std::string RawPeer::read_head(int ms) {
 }
 
 bool RawPeer::upgrade(const std::string& path, const std::string& headers) {
-  send("GET " + path + " HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" + headers + "\r\n");
+  send("GET " + path +
+       " HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+       headers + "\r\n");
   return read_head().find(" 101 ") != std::string::npos;
 }
 

@@ -63,7 +63,8 @@ TEST(CodePageAgreement, EveryBmpCodePointEncodesAsTheSystemDoes) {
     }
     if (!system_holds) continue;
     ASSERT_TRUE(sys_utf8_to_cp936(u8, got));
-    if (got != want && ++mismatches < 10) ADD_FAILURE() << "encoding differs at U+" << std::hex << static_cast<unsigned>(cp);
+    if (got != want && ++mismatches < 10)
+      ADD_FAILURE() << "encoding differs at U+" << std::hex << static_cast<unsigned>(cp);
   }
   EXPECT_EQ(mismatches, 0);
   EXPECT_GT(held, 21000);  // GBK holds some 21,886 characters

@@ -42,8 +42,7 @@ uint32_t sole_code_point(const std::string& s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   if (s.size() == 1 && p[0] < 0x80) return p[0];
   if (s.size() == 2 && (p[0] & 0xE0) == 0xC0) return (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu);
-  if (s.size() == 3 && (p[0] & 0xF0) == 0xE0)
-    return (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+  if (s.size() == 3 && (p[0] & 0xF0) == 0xE0) return (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
   return 0;
 }
 
@@ -90,7 +89,8 @@ int main() {
   std::vector<uint16_t> inverse(0x10000, 0);
   for (size_t i = 0; i < pairs.size(); ++i) {
     uint16_t cp = pairs[i];
-    if (cp && !inverse[cp]) inverse[cp] = static_cast<uint16_t>((kLeadFirst + i / kTrails) << 8 | (kTrailFirst + i % kTrails));
+    if (cp && !inverse[cp])
+      inverse[cp] = static_cast<uint16_t>((kLeadFirst + i / kTrails) << 8 | (kTrailFirst + i % kTrails));
   }
   for (int b = 0; b < 128; ++b) {
     if (single[b] && !inverse[single[b]]) inverse[single[b]] = static_cast<uint16_t>(0x80 + b);

@@ -36,7 +36,8 @@ struct Tables {
     for (unsigned i = 0; i < kPairs; ++i) {
       unsigned cp = kCp936Pairs[i];
       pairUtf8[i] = pack_utf8(cp ? cp : '?');
-      if (cp && !code[cp]) code[cp] = static_cast<uint16_t>((kLeadFirst + i / kTrails) << 8 | (kTrailFirst + i % kTrails));
+      if (cp && !code[cp])
+        code[cp] = static_cast<uint16_t>((kLeadFirst + i / kTrails) << 8 | (kTrailFirst + i % kTrails));
     }
     for (unsigned b = 0; b < 128; ++b) {
       unsigned cp = kCp936Single[b];

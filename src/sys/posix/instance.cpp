@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstddef>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <thread>

@@ -55,8 +55,8 @@ SysReadStatus sys_read_file(std::string_view path, std::size_t max_bytes, std::s
 }
 
 bool sys_write_new_file(std::string_view path, std::string_view data) {
-  Handle f(CreateFileW(sys_widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr));
+  Handle f(
+      CreateFileW(sys_widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f.valid()) return false;
   if (sys_files_take_write_failure()) return false;
   size_t put = 0;

@@ -1,14 +1,11 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-
 #include "sys/net.h"
 
 namespace {
 inline SOCKET sock_of(const SysSocket& s) { return static_cast<SOCKET>(s.handle()); }
-inline SysSocket own(SOCKET s) {
-  return s == INVALID_SOCKET ? SysSocket() : SysSocket(static_cast<std::intptr_t>(s));
-}
+inline SysSocket own(SOCKET s) { return s == INVALID_SOCKET ? SysSocket() : SysSocket(static_cast<std::intptr_t>(s)); }
 }  // namespace
 
 void SysSocket::close() {

@@ -19,7 +19,7 @@ namespace {
 
 std::mutex g_loopMu;
 std::condition_variable g_loopCv;
-bool g_quit = false;  // guarded by g_loopMu
+bool g_quit = false;                          // guarded by g_loopMu
 std::atomic<std::uint64_t> g_firstStopAt{0};  // ticks of the first stop request, 0 before
 constexpr std::uint64_t kForceAfterMs = 1000;
 
