@@ -9,6 +9,10 @@ HX_FUZZ_ENTRY(ws_frames);
 HX_FUZZ_ENTRY(ws_request);
 HX_FUZZ_ENTRY(ws_response);
 HX_FUZZ_ENTRY(pe);
+HX_FUZZ_ENTRY(ini);
+HX_FUZZ_ENTRY(account);
+HX_FUZZ_ENTRY(intake);
+HX_FUZZ_ENTRY(init_json);
 
 namespace {
 
@@ -32,5 +36,9 @@ TEST(FuzzReplay, WsFrames) { replay("ws_frames", fuzz_ws_frames); }
 TEST(FuzzReplay, WsRequest) { replay("ws_request", fuzz_ws_request); }
 TEST(FuzzReplay, WsResponse) { replay("ws_response", fuzz_ws_response); }
 TEST(FuzzReplay, Pe) { replay("pe", fuzz_pe); }
+TEST(FuzzReplay, Ini) { replay("ini", fuzz_ini); }
+TEST(FuzzReplay, Account) { replay("account", fuzz_account); }
+TEST(FuzzReplay, Intake) { replay("intake", fuzz_intake); }
+TEST(FuzzReplay, InitJson) { replay("init_json", fuzz_init_json); }
 
 }  // namespace

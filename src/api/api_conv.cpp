@@ -5,20 +5,16 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/json.h"
 #include "foundation/util.h"
 #include "link/onebot.h"
 #include "plugin/plugin.h"
 
 namespace {
 
-struct JsonDeleter {
-  void operator()(cJSON* j) const { cJSON_Delete(j); }
-};
-using Json = std::unique_ptr<cJSON, JsonDeleter>;
-
 std::string print(const cJSON* params) {
   if (!params) return "{}";
-  std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_PrintUnformatted(params), cJSON_free);
+  HxJsonText text(cJSON_PrintUnformatted(params));
   return text ? text.get() : "{}";
 }
 
@@ -75,7 +71,7 @@ void add_str_u8(cJSON* obj, const char* key, const char* text) {
 }
 
 bool api_reply_ok(std::string_view reply) {
-  Json root(cJSON_ParseWithLength(reply.data(), reply.size()));
+  HxJson root(cJSON_ParseWithLength(reply.data(), reply.size()));
   if (!root) return false;
   const cJSON* status = cJSON_GetObjectItemCaseSensitive(root.get(), "status");
   if (cJSON_IsString(status) && std::string_view(status->valuestring) == "ok") return true;
@@ -93,14 +89,14 @@ std::optional<std::string> call_data(hx_i64 bot, const char* action, const cJSON
   std::optional<std::string> reply;
   hx_ob_call(api_id_text(bot), action ? action : "", print(params), &reply, HX_CALL_DATA_MS);
   if (!reply) return std::nullopt;
-  Json root(cJSON_Parse(reply->c_str()));
+  HxJson root(cJSON_Parse(reply->c_str()));
   const cJSON* data = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "data") : nullptr;
   if (!data) return std::nullopt;
   return print(data);
 }
 
 std::optional<std::string> member_info_json(hx_i64 bot, hx_i64 group, hx_i64 user) {
-  Json params(cJSON_CreateObject());
+  HxJson params(cJSON_CreateObject());
   add_id(params.get(), "group_id", api_id_text(group).c_str());
   add_id(params.get(), "user_id", api_id_text(user).c_str());
   cJSON_AddFalseToObject(params.get(), "no_cache");

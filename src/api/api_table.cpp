@@ -20,6 +20,7 @@
 
 #include "api/api_list.h"
 #include "config/cfg.h"
+#include "foundation/env.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "plugin/plugin.h"
@@ -215,11 +216,7 @@ const std::string& api_build_apidata_json() {
   static std::string cached;
   if (!cached.empty()) return cached;
   build();
-  auto flag = [](const char* var) {
-    std::optional<std::string> v = sys_getenv(var);
-    return v && !v->empty() && (*v)[0] == '1';
-  };
-  const bool as_string = flag("HX_APIDATA_STR"), wrap = flag("HX_APIDATA_WRAP");
+  const bool as_string = hx_env().apidataStr, wrap = hx_env().apidataWrap;
   // Written by hand rather than through cJSON: the member names are raw GBK
   // bytes, which a JSON library would escape or refuse.
   std::string out = wrap ? "{\"data\":{" : "{";
@@ -280,7 +277,7 @@ std::uintptr_t HX_STDCALL api_get_api_addr(hx_text name) {
 
 extern "C" void api_trace_enter(int i) {
   if (i < 0 || i >= HX_API_COUNT) return;
-  if (g_espProbe.load() < 0) g_espProbe = sys_getenv("HX_ESP_PROBE") ? 1 : 0;
+  if (g_espProbe.load() < 0) g_espProbe = hx_env().espProbe ? 1 : 0;
   if (g_espProbe.load() == 1 && g_espLogged.load() <= kEspLogLimit) {
     // The slot above the index is the plugin's stack pointer at its call.
     const auto slot = reinterpret_cast<std::uintptr_t>(&i) + sizeof(void*);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "foundation/json.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 
@@ -71,11 +72,6 @@ static_assert(sizeof kKeys / sizeof kKeys[0] == HX_CFG_KEYS);
 constexpr int kLaneDefault = 24;
 constexpr int kLegacyLaneCount = 10;  // older versions stored 10 as their default; it means the default now
 
-struct JsonDeleter {
-  void operator()(cJSON* j) const { cJSON_Delete(j); }
-};
-using Json = std::unique_ptr<cJSON, JsonDeleter>;
-
 inline bool valid_port(long long p) { return p >= 1 && p <= 65535; }
 
 const std::string kMain = std::string("main") + HX_SEP + "data" + HX_SEP;
@@ -107,10 +103,20 @@ long long json_port(const cJSON* obj) {
 bool read_account(const std::string& path, std::string_view id, HxAccount& acc) {
   std::optional<std::string> raw = hx_read_file(path);
   if (!raw) return false;
-  std::optional<std::string> text = hx_auto_to_utf8(*raw);
-  if (!text) return false;
-  Json root(cJSON_Parse(text->c_str()));
-  if (!root || !cJSON_IsObject(root.get())) return false;
+  std::optional<HxAccount> parsed = hx_cfg_parse_account(*raw, id);
+  if (!parsed) return false;
+  acc = *parsed;
+  return true;
+}
+
+}  // namespace
+
+std::optional<HxAccount> hx_cfg_parse_account(std::string_view raw, std::string_view id) {
+  std::optional<std::string> text = hx_auto_to_utf8(raw);
+  if (!text) return std::nullopt;
+  HxJson root(cJSON_Parse(text->c_str()));
+  if (!root || !cJSON_IsObject(root.get())) return std::nullopt;
+  HxAccount acc;
   std::memset(&acc, 0, sizeof acc);
   hx_copy_field(acc.id, sizeof acc.id, id);
   if (const char* s = json_text(root.get(), "昵称")) hx_copy_field(acc.nickname, sizeof acc.nickname, s);
@@ -123,10 +129,8 @@ bool read_account(const std::string& path, std::string_view id, HxAccount& acc) 
     port = 0;
   }
   acc.port = static_cast<std::int32_t>(port);
-  return true;
+  return acc;
 }
-
-}  // namespace
 
 const std::string& hx_root() { return hx_data_dir(); }
 
@@ -211,7 +215,7 @@ HxAccount* hx_cfg_bot(std::string_view id) {
 }
 
 std::optional<std::string> hx_bot_to_json_gbk(const HxAccount* acc) {
-  Json root(cJSON_CreateObject());
+  HxJson root(cJSON_CreateObject());
   if (!root) return std::nullopt;
   std::string port = std::to_string(acc ? acc->port : 0);
   bool ok = cJSON_AddStringToObject(root.get(), "昵称", acc ? acc->nickname : "") &&
@@ -219,7 +223,7 @@ std::optional<std::string> hx_bot_to_json_gbk(const HxAccount* acc) {
             cJSON_AddStringToObject(root.get(), "监听端口", port.c_str()) &&
             cJSON_AddStringToObject(root.get(), "钥匙", acc ? acc->key : "");
   if (!ok) return std::nullopt;
-  std::unique_ptr<char, decltype(&cJSON_free)> printed(cJSON_PrintUnformatted(root.get()), cJSON_free);
+  HxJsonText printed(cJSON_PrintUnformatted(root.get()));
   if (!printed) return std::nullopt;
   return hx_utf8_to_gbk(printed.get());
 }

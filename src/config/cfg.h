@@ -94,6 +94,10 @@ void hx_cfg_scan_bots();
 // The account whose id equals `id` byte for byte, or null. At run time only
 // under hx_cfg_accounts_lock().
 HxAccount* hx_cfg_bot(std::string_view id);
+// An account from the bytes of its file (UTF-8 or GBK JSON) and the id its
+// name gives; nullopt when the bytes are not a JSON object. An invalid port
+// is logged and becomes 0.
+std::optional<HxAccount> hx_cfg_parse_account(std::string_view raw, std::string_view id);
 // The account file text (GBK, unformatted JSON); a null account gives empty
 // texts and port "0". nullopt on failure.
 std::optional<std::string> hx_bot_to_json_gbk(const HxAccount* acc);

@@ -49,9 +49,12 @@ bool put(HxIniSection& sec, std::string_view key, std::string_view value) {
 void hx_ini_load(HxIni& ini, std::string_view path) {
   ini.path = path;
   ini.sections.clear();
-  std::optional<std::string> raw = hx_read_file(path);
-  if (!raw) return;
-  std::optional<std::string> text = hx_auto_to_utf8(*raw);
+  if (std::optional<std::string> raw = hx_read_file(path)) hx_ini_parse(ini, *raw);
+}
+
+void hx_ini_parse(HxIni& ini, std::string_view raw) {
+  ini.sections.clear();
+  std::optional<std::string> text = hx_auto_to_utf8(raw);
   if (!text) return;
   std::string_view rest = *text;
   rest = rest.substr(0, rest.find('\0'));  // the text ends at a NUL byte, as a C string would

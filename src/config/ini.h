@@ -34,6 +34,10 @@ struct HxIni {
 // read. Always succeeds: a missing, unreadable or empty file gives an empty
 // record; lines that cannot be stored are dropped.
 void hx_ini_load(HxIni& ini, std::string_view path);
+// Replaces the record's sections with those of a file's bytes (UTF-8 with or
+// without a mark, or GBK); the path stays. Lines that cannot be stored are
+// dropped.
+void hx_ini_parse(HxIni& ini, std::string_view raw);
 // The stored value, or `def` itself when the section or key is absent. The
 // text lives in the record until the entry is set again or the record reloaded.
 const char* hx_ini_get(const HxIni& ini, std::string_view section, std::string_view key, const char* def);

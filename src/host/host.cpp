@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "foundation/env.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "host/crash.h"
@@ -126,7 +127,7 @@ int hx_host_main(int argc, char** argv) {
 
   // 2. Data directory and single instance.
   const std::string cmdline = sys_command_tail(argc, argv);
-  if (auto dir = hx_host_dir_value(cmdline, sys_getenv("HX_RUN_DIR"))) hx_set_data_dir(*dir);
+  if (auto dir = hx_host_dir_value(cmdline, hx_env().runDir)) hx_set_data_dir(*dir);
   const bool updated = has(cmdline, "--updated");
   std::unique_ptr<SysNamedLock> single;
   if (!updated && another_instance_running(single)) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/env.h"
 #include "foundation/json.h"
 #include "foundation/log.h"
 #include "foundation/thread.h"
@@ -188,7 +189,7 @@ CacheBlock g_msgCache[kCacheAccounts];  // guarded by g_msgCacheCs
 std::mutex g_msgCacheCs;
 
 void cache_probe(const char* what, std::string_view id, std::string_view text) {
-  if (!sys_getenv("HX_MSGCACHE_PROBE")) return;
+  if (!hx_env().msgcacheProbe) return;
   std::string hex;
   for (std::size_t i = 0; i < text.size() && i < 24; ++i) sb_printf(hex, "%02X ", static_cast<unsigned char>(text[i]));
   hx_logf(HX_LOG_SYSTEM, "框架", "系统(↓)", "[缓存探针] %s id=%s len=%d hex=%s", what, std::string(id).c_str(),

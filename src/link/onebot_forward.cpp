@@ -6,11 +6,11 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/env.h"
 #include "foundation/log.h"
 #include "foundation/thread.h"
 #include "foundation/util.h"
 #include "link/onebot_internal.h"
-#include "sys/process.h"
 
 namespace {
 
@@ -73,12 +73,10 @@ void reconnect_round() {
 }  // namespace
 
 void ob_retry_configure() {
-  if (std::optional<std::string> env = sys_getenv("HX_WS_RETRY_SEC")) {
-    int sec = hx_to_int(*env, 0);
-    if (sec >= 1 && sec <= kRetryMaxSec) {
-      g_retrySec = sec;
-      hx_logf(HX_LOG_SYSTEM, kHost, "系统(↓)", "断线重连间隔已设为 %d 秒（HX_WS_RETRY_SEC）", sec);
-    }
+  const int sec = hx_env().wsRetrySec;
+  if (sec >= 1 && sec <= kRetryMaxSec) {
+    g_retrySec = sec;
+    hx_logf(HX_LOG_SYSTEM, kHost, "系统(↓)", "断线重连间隔已设为 %d 秒（HX_WS_RETRY_SEC）", sec);
   }
 }
 

@@ -50,7 +50,10 @@ void ob_dispatch(ws_conn* c, std::string_view text) {
   }
   const cJSON* echo = cJSON_GetObjectItemCaseSensitive(root.get(), "echo");
   if (cJSON_IsNumber(echo)) {
-    ob_reply_match(static_cast<long long>(echo->valuedouble), text);
+    // Out of range (1e999, NaN) the cast would be undefined: such an echo
+    // matches no call.
+    const double d = echo->valuedouble;
+    ob_reply_match(std::isfinite(d) && d >= -9.2e18 && d <= 9.2e18 ? static_cast<long long>(d) : -1, text);
     return;
   }
   if (cJSON_IsString(echo) && echo->valuestring) {

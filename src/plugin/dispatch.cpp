@@ -12,6 +12,7 @@
 #include <new>
 
 #include "config/cfg.h"
+#include "foundation/env.h"
 #include "foundation/log.h"
 #include "foundation/thread.h"
 #include "foundation/util.h"
@@ -162,13 +163,7 @@ void lane_push(int index, Task* task) {
   if (wake) lane.notEmpty.notify_one();
 }
 
-bool lane_hash_on() {
-  static const bool on = [] {
-    std::optional<std::string> v = sys_getenv("HX_LANE_HASH");
-    return v && !v->empty() && (*v)[0] != '0';
-  }();
-  return on;
-}
+bool lane_hash_on() { return hx_env().laneHash; }
 
 void task_route(Task* task, std::int64_t key) {
   const int lanes = g_laneCount.load();

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "foundation/env.h"
+#include "foundation/json.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "plugin/pe.h"
@@ -49,10 +51,6 @@ std::string main_path(std::string_view rel) {
   return p;
 }
 std::string dll_dir() { return main_path("data/dll"); }
-
-struct JsonFree {
-  void operator()(cJSON* j) const { cJSON_Delete(j); }
-};
 
 // ---- Plugin files into main/data/dll ----
 
@@ -174,11 +172,7 @@ std::optional<std::string_view> readable_text(const char* p) {
   return std::nullopt;
 }
 
-bool json_mounting_on() {
-  std::optional<std::string> v = sys_getenv("HX_JSONCB");
-  if (!v) return true;
-  return hx_to_int(*v, 0) == 1 || hx_icmp(hx_trim(*v), "on") == 0;
-}
+bool json_mounting_on() { return hx_env().jsonCallbacks; }
 
 void* json_address(const cJSON* obj, const char* key) {
   const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, key);
@@ -191,10 +185,11 @@ void* json_address(const cJSON* obj, const char* key) {
   return reinterpret_cast<void*>(static_cast<std::uintptr_t>(a));
 }
 
-// Step 14: metadata and callback addresses from the JSON an init returned.
-void read_init_json(HxPlugin& p, std::string_view text) {
+}  // namespace
+
+void hx_pl_read_init_json(HxPlugin& p, std::string_view text) {
   const std::string u8 = hx_auto_to_utf8(text).value_or(std::string(text));
-  std::unique_ptr<cJSON, JsonFree> root(cJSON_ParseWithLength(u8.data(), u8.size()));
+  HxJson root(cJSON_ParseWithLength(u8.data(), u8.size()));
   const char* src = p.name.c_str();
   if (!cJSON_IsObject(root.get())) {
     hx_dbgf(src, "初始化返回值不是有效 JSON，跳过回调地址解析");
@@ -241,6 +236,8 @@ void read_init_json(HxPlugin& p, std::string_view text) {
   }
 }
 
+namespace {
+
 std::atomic<HxPlApiForms (*)()> g_apiSource{nullptr};
 
 HxPlApiForms api_forms() {
@@ -249,10 +246,7 @@ HxPlApiForms api_forms() {
   return HxPlApiForms{{0, nullptr, nullptr}, {nullptr, nullptr}, &kNoApidata};
 }
 
-bool legacy_info_init() {
-  static const bool on = sys_getenv("HX_INIT_LEGACYINFO").has_value();
-  return on;
-}
+bool legacy_info_init() { return hx_env().initLegacyInfo; }
 
 // Steps 11 to 13: the info block, then the plugin's own initialisation.
 void run_init(HxPlugin& p) {
@@ -294,7 +288,7 @@ void run_init(HxPlugin& p) {
     if (legacy_info_init()) {
       result = init(reinterpret_cast<const char*>(&p.info), apidata.c_str());
     } else {
-      const std::string key = sys_getenv("HX_PLUGIN_KEY").value_or(p.name);
+      const std::string key = hx_env().pluginKey.value_or(p.name);
       const std::optional<std::string> key_gbk = hx_utf8_to_gbk(key);
       result = init(apidata.c_str(), key_gbk ? key_gbk->c_str() : p.name.c_str());
     }
@@ -319,7 +313,7 @@ void run_init(HxPlugin& p) {
   if (hx_dbg_on()) {
     hx_dbgf(p.name.c_str(), "初始化返回值(JSON)=%s", hx_auto_to_utf8(*text).value_or(std::string(*text)).c_str());
   }
-  read_init_json(p, *text);
+  hx_pl_read_init_json(p, *text);
 }
 
 // Steps 15 to 17: registrations win over JSON addresses; getters fill gaps.

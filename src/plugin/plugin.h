@@ -70,6 +70,10 @@ void hx_pl_shutdown();
 int hx_pl_reload();
 // Loads one plugin file; true when it became a live plugin.
 bool hx_pl_load_file(std::string_view path, std::string_view file_name);
+// Takes metadata (author, version, description) and, when HX_JSONCB allows,
+// callback addresses from the JSON text a two-argument init returned (GBK or
+// UTF-8). Anything that is not a JSON object is skipped.
+void hx_pl_read_init_json(HxPlugin& p, std::string_view text);
 // The plugin of that name (ignoring case), or null.
 HxPlugin* hx_pl_find(std::string_view name);
 int hx_pl_count_enabled();

@@ -7,17 +7,13 @@
 #include <mutex>
 #include <thread>
 
+#include "foundation/json.h"
 #include "foundation/util.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 #include "sys/net.h"
 
 namespace {
-
-struct JsonDeleter {
-  void operator()(cJSON* j) const { cJSON_Delete(j); }
-};
-using Json = std::unique_ptr<cJSON, JsonDeleter>;
 
 int controller_port() {
   std::optional<std::string> text = hx_read_file(HX_BACKEND_PORT_FILE);
@@ -57,8 +53,8 @@ bool ensure_controller(std::string* why) {
 }
 
 // One request to the controller; null on failure.
-Json request(cJSON* req) {
-  std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_PrintUnformatted(req), cJSON_free);
+HxJson request(cJSON* req) {
+  HxJsonText text(cJSON_PrintUnformatted(req));
   cJSON_Delete(req);
   SysSocket s = sys_tcp_connect("127.0.0.1", static_cast<std::uint16_t>(controller_port()));
   if (!s.valid()) return nullptr;
@@ -70,7 +66,7 @@ Json request(cJSON* req) {
   for (long n; reply.find('\n') == std::string::npos && (n = sys_tcp_recv(s, buf, sizeof buf)) > 0;) {
     reply.append(buf, static_cast<std::size_t>(n));
   }
-  return Json(cJSON_Parse(reply.c_str()));
+  return HxJson(cJSON_Parse(reply.c_str()));
 }
 
 cJSON* command(const char* cmd, int id) {
@@ -90,7 +86,7 @@ Backend::Backend(const std::vector<std::string>& args, const std::string& script
   cJSON* list = cJSON_AddArrayToObject(req, "args");
   for (const auto& a : args) cJSON_AddItemToArray(list, cJSON_CreateString(a.c_str()));
   if (!script_json.empty()) cJSON_AddItemToObject(req, "script", cJSON_Parse(script_json.c_str()));
-  Json resp = request(req);
+  HxJson resp = request(req);
   if (!resp) return;
   const cJSON* id = cJSON_GetObjectItemCaseSensitive(resp.get(), "id");
   const cJSON* port = cJSON_GetObjectItemCaseSensitive(resp.get(), "port");
@@ -108,14 +104,14 @@ void Backend::stop() {
 }
 
 std::string Backend::output() {
-  Json resp = request(command("output", id_));
+  HxJson resp = request(command("output", id_));
   const cJSON* out = resp ? cJSON_GetObjectItemCaseSensitive(resp.get(), "output") : nullptr;
   return cJSON_IsString(out) ? out->valuestring : "";
 }
 
 std::vector<std::string> Backend::records() {
   std::vector<std::string> lines;
-  Json resp = request(command("record", id_));
+  HxJson resp = request(command("record", id_));
   const cJSON* list = resp ? cJSON_GetObjectItemCaseSensitive(resp.get(), "lines") : nullptr;
   const cJSON* item;
   cJSON_ArrayForEach(item, list) {
