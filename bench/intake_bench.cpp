@@ -65,13 +65,9 @@ int main(int argc, char** argv) {
   g_cfg.heartbeat = 600;
   g_cfg.msgCache = 1;
   hx_ob_init();
-  static HxPlugin counter;
-  counter.name = "counter";
-  counter.module = 1;  // stands in for a library
-  counter.state = HX_PL_ENABLED;
-  counter.cbSlot = 0;
-  counter.cb[HX_CB_GROUP] = reinterpret_cast<void*>(&count_group);
-  g_plugins[g_pluginCount++] = &counter;
+  void* callbacks[8] = {};
+  callbacks[HX_CB_GROUP] = reinterpret_cast<void*>(&count_group);
+  hx_pl_add_resident("counter", callbacks);
   hx_pl_start_lanes(1);
 
   g_backend.start();

@@ -185,6 +185,26 @@ void* json_address(const cJSON* obj, const char* key) {
   return reinterpret_cast<void*>(static_cast<std::uintptr_t>(a));
 }
 
+// The next record beyond the table's count, cleared, with a call slot of its
+// own; null when the table or the slots are full. Under g_plCs. A slot beyond
+// the count holds a spare record from an earlier failure or removal; records
+// are never freed, since others may still hold them.
+HxPlugin* record_take() {
+  if (g_pluginCount >= HX_MAX_PLUGINS) return nullptr;
+  HxPlugin* rec = g_plugins[g_pluginCount];
+  if (!rec) rec = g_plugins[g_pluginCount] = new HxPlugin;
+  *rec = HxPlugin{};
+  rec->order = g_pluginCount;
+  for (int s = 0; s < HX_MAX_PLUGINS; ++s) {
+    if (!g_cbSlotUsed[s]) {
+      g_cbSlotUsed[s] = true;
+      rec->cbSlot = s;
+      return rec;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void hx_pl_read_init_json(HxPlugin& p, std::string_view text) {
@@ -403,32 +423,15 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
         return false;
       }
     }
-    if (g_pluginCount >= HX_MAX_PLUGINS) {
+    rec = record_take();
+    if (!rec) {
       sys_dl_close(lib);
       return false;
     }
-    // A slot beyond the count holds a spare record from an earlier failure or
-    // removal; records are never freed, since others may still hold them.
-    rec = g_plugins[g_pluginCount];
-    if (!rec) rec = g_plugins[g_pluginCount] = new HxPlugin;
-    *rec = HxPlugin{};
     rec->path = path;
     rec->name = name;
     rec->module = lib;
     rec->fingerprint = fingerprint;
-    rec->order = g_pluginCount;
-    for (int s = 0; s < HX_MAX_PLUGINS; ++s) {
-      if (!g_cbSlotUsed[s]) {
-        g_cbSlotUsed[s] = true;
-        rec->cbSlot = s;
-        break;
-      }
-    }
-    if (rec->cbSlot < 0) {
-      sys_dl_close(lib);
-      rec->module = 0;
-      return false;
-    }
   }
   HxPlugin& p = *rec;
   p.state = HX_PL_LOADED;
@@ -531,6 +534,34 @@ void pl_apply_order(const int* order, int count) {
 }  // namespace
 
 void hx_pl_set_api_source(HxPlApiForms (*source)()) { g_apiSource.store(source); }
+
+HxPlugin* hx_pl_add_resident(std::string_view name, void* const (&callbacks)[8]) {
+  std::lock_guard lock(g_plCs);
+  HxPlugin* rec = record_take();
+  if (!rec) return nullptr;
+  rec->name = name;
+  rec->resident = true;
+  rec->module = HX_PL_RESIDENT_MODULE;
+  for (int i = 0; i < 8; ++i) rec->cb[i] = callbacks[i];
+  rec->state = HX_PL_ENABLED;
+  ++g_pluginCount;
+  return rec;
+}
+
+void hx_pl_remove_resident(HxPlugin* p) {
+  std::lock_guard lock(g_plCs);
+  for (int i = 0; i < g_pluginCount; ++i) {
+    if (g_plugins[i] != p || !p->resident) continue;
+    // The record moves past the count, where it waits as a spare.
+    for (int k = i + 1; k < g_pluginCount; ++k) g_plugins[k - 1] = g_plugins[k];
+    g_plugins[--g_pluginCount] = p;
+    if (p->cbSlot >= 0) g_cbSlotUsed[p->cbSlot] = false;
+    p->cbSlot = -1;
+    p->state = HX_PL_LOADED;
+    __atomic_store_n(&p->module, SysLib{0}, __ATOMIC_RELEASE);
+    return;
+  }
+}
 
 HxPlugin* hx_pl_current() { return t_current; }
 void hx_pl_set_current(HxPlugin* p) { t_current = p; }
@@ -655,7 +686,7 @@ void hx_pl_shutdown() {
     return;
   }
   for (HxPlugin* p : all) {
-    if (p->module) {
+    if (p->module && !p->resident) {
       {
         HxCurrentPlugin scope(p);
         if (p->cb[HX_CB_UNLOAD]) reinterpret_cast<Notice>(p->cb[HX_CB_UNLOAD])("");

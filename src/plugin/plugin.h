@@ -20,6 +20,9 @@ inline constexpr int HX_MAX_PLUGINS = 64;
 // The file extension of plugins: ".dll" on Windows, ".so" elsewhere.
 inline const char* const HX_PLUGIN_EXT = SYS_DL_EXT;
 
+// The module value of resident plugins: live, but no library.
+inline const SysLib HX_PL_RESIDENT_MODULE = 1;
+
 enum HxPluginState { HX_PL_LOADED = 0, HX_PL_ENABLED = 1, HX_PL_DISABLED = 2 };
 // Callback slots, in the order of the registration functions.
 enum HxCallback {
@@ -34,9 +37,10 @@ enum HxCallback {
 };
 
 struct HxPlugin {
-  std::string path;   // the file actually loaded (a hot copy when one was made), UTF-8
-  std::string name;   // file name without extension, UTF-8; the plugin's key
-  SysLib module = 0;  // 0: dead (unloaded or never finished loading)
+  std::string path;       // the file actually loaded (a hot copy when one was made), UTF-8
+  std::string name;       // file name without extension, UTF-8; the plugin's key
+  SysLib module = 0;      // 0: dead (unloaded or never finished loading)
+  bool resident = false;  // in-process (HX_PL_RESIDENT_MODULE): nothing to load or free
   std::uint64_t fingerprint = 0;
   int state = HX_PL_LOADED;
   int order = 0;
@@ -74,6 +78,14 @@ bool hx_pl_load_file(std::string_view path, std::string_view file_name);
 // callback addresses from the JSON text a two-argument init returned (GBK or
 // UTF-8). Anything that is not a JSON object is skipped.
 void hx_pl_read_init_json(HxPlugin& p, std::string_view text);
+// Adds an in-process plugin with the given callbacks (in HxCallback order,
+// null for none): its record and call slot are taken like those of a loaded
+// plugin; it is enabled at once and last in priority. Null when the table or
+// the call slots are full. Any thread.
+HxPlugin* hx_pl_add_resident(std::string_view name, void* const (&callbacks)[8]);
+// Takes a resident plugin out of the table again (its record stays, as a
+// spare) and frees its call slot. Wait for the lanes first (hx_pl_wait_idle).
+void hx_pl_remove_resident(HxPlugin* p);
 // The plugin of that name (ignoring case), or null.
 HxPlugin* hx_pl_find(std::string_view name);
 int hx_pl_count_enabled();

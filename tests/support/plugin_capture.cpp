@@ -58,31 +58,19 @@ PluginCapture::PluginCapture(const char* name) {
     hx_pl_start_lanes(1);
     startedLanes_ = true;
   }
-  plugin_.name = name;
-  plugin_.module = 1;  // never a real library: nothing loads or frees it
-  plugin_.state = HX_PL_ENABLED;
-  plugin_.cbSlot = HX_MAX_PLUGINS - 1;
-  plugin_.cb[HX_CB_GROUP] = reinterpret_cast<void*>(&on_group);
-  plugin_.cb[HX_CB_PRIVATE] = reinterpret_cast<void*>(&on_private);
-  plugin_.cb[HX_CB_EVENT] = reinterpret_cast<void*>(&on_event);
-  plugin_.cb[HX_CB_ENABLED] = reinterpret_cast<void*>(&on_enabled);
-  plugin_.cb[HX_CB_DISABLED] = reinterpret_cast<void*>(&on_disabled);
   clear();
-  std::lock_guard lock(g_plCs);
-  g_plugins[g_pluginCount++] = &plugin_;
+  void* callbacks[8] = {};
+  callbacks[HX_CB_GROUP] = reinterpret_cast<void*>(&on_group);
+  callbacks[HX_CB_PRIVATE] = reinterpret_cast<void*>(&on_private);
+  callbacks[HX_CB_EVENT] = reinterpret_cast<void*>(&on_event);
+  callbacks[HX_CB_ENABLED] = reinterpret_cast<void*>(&on_enabled);
+  callbacks[HX_CB_DISABLED] = reinterpret_cast<void*>(&on_disabled);
+  plugin_ = hx_pl_add_resident(name, callbacks);
 }
 
 PluginCapture::~PluginCapture() {
   hx_pl_wait_idle(10000);
-  {
-    std::lock_guard lock(g_plCs);
-    for (int i = 0; i < g_pluginCount; ++i) {
-      if (g_plugins[i] != &plugin_) continue;
-      for (int k = i + 1; k < g_pluginCount; ++k) g_plugins[k - 1] = g_plugins[k];
-      g_plugins[--g_pluginCount] = nullptr;
-      break;
-    }
-  }
+  if (plugin_) hx_pl_remove_resident(plugin_);
   if (startedLanes_) hx_pl_stop_pool();
 }
 

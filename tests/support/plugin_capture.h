@@ -1,6 +1,8 @@
 // An in-process stand-in plugin that records what dispatch hands it: every
 // group, private and event record (with its texts) and every login
-// notification. It starts one lane when none runs, so records arrive in order.
+// notification. It is added through the loader like any plugin (a resident
+// one, with no library) and starts one lane when none runs, so records arrive
+// in order.
 #pragma once
 
 #include <mutex>
@@ -32,9 +34,10 @@ class PluginCapture {
   static std::uint64_t total();
   static void clear();
 
-  HxPlugin& record() { return plugin_; }
+  // The stand-in's record in the plugin table (null when the table was full).
+  HxPlugin* record() { return plugin_; }
 
  private:
-  HxPlugin plugin_;
+  HxPlugin* plugin_ = nullptr;
   bool startedLanes_ = false;
 };
