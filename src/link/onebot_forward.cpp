@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr const char* kUp = "登录(↑)";
-constexpr const char* kErr = "错误(↓)";
-constexpr const char* kHost = "框架";
 constexpr int kRetryMaxSec = 3600;
 constexpr int kRetryPollMs = 2000;
 constexpr int kRetryStopMs = 5000;
@@ -61,8 +58,8 @@ void reconnect_round() {
     std::optional<HxAccount> acc = hx_cfg_account(a.qq);
     if (!acc || !acc->ip[0] || acc->port <= 0) continue;
     if (a.attempts == 1 || a.attempts % 10 == 0) {
-      hx_logf(HX_LOG_LOGIN, acc->id, kUp, "连接已断开，第 %d 次尝试重新连接 %s:%d（每 %d 秒一次）", a.attempts, acc->ip,
-              acc->port, interval);
+      hx_logf(HX_LOG_LOGIN, acc->id, kObUp, "连接已断开，第 %d 次尝试重新连接 %s:%d（每 %d 秒一次）", a.attempts,
+              acc->ip, acc->port, interval);
     } else {
       hx_dbgf("重连", "第 %d 次尝试重连 %s -> %s:%d", a.attempts, acc->id, acc->ip, acc->port);
     }
@@ -76,7 +73,7 @@ void ob_retry_configure() {
   const int sec = hx_env().wsRetrySec;
   if (sec >= 1 && sec <= kRetryMaxSec) {
     g_retrySec = sec;
-    hx_logf(HX_LOG_SYSTEM, kHost, "系统(↓)", "断线重连间隔已设为 %d 秒（HX_WS_RETRY_SEC）", sec);
+    hx_logf(HX_LOG_SYSTEM, kObHost, "系统(↓)", "断线重连间隔已设为 %d 秒（HX_WS_RETRY_SEC）", sec);
   }
 }
 
@@ -92,7 +89,7 @@ bool ob_forward_start(const HxAccount& acc) {
 }
 
 void ob_forward_log(const HxAccount& acc) {
-  hx_logf(HX_LOG_LOGIN, acc.id, kUp, "--------[%s]->执行【正向】连接 %s:%d", acc.id, acc.ip, acc.port);
+  hx_logf(HX_LOG_LOGIN, acc.id, kObUp, "--------[%s]->执行【正向】连接 %s:%d", acc.id, acc.ip, acc.port);
 }
 
 void ob_retry_ensure() {
@@ -107,7 +104,7 @@ void ob_retry_ensure() {
   });
   if (!ok) {
     g_retryTh.reset();
-    hx_log(HX_LOG_ERROR, kHost, kErr, "断线重连线程创建失败");
+    hx_log(HX_LOG_ERROR, kObHost, kObErr, "断线重连线程创建失败");
   }
 }
 

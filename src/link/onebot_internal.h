@@ -113,6 +113,12 @@ void ob_tell_accounts_changed();
 // The name of whoever the calling thread works for, for log lines.
 const char* ob_caller_name();
 
+// Log tags and the host's own source, shared by the link module's log lines.
+inline constexpr const char* kObUp = "登录(↑)";
+inline constexpr const char* kObDown = "登录(↓)";
+inline constexpr const char* kObErr = "错误(↓)";
+inline constexpr const char* kObHost = "框架";
+
 // The source for log lines about an account: its QQ, or "框架".
 inline const char* ob_source(const std::string& qq) { return qq.empty() ? "框架" : qq.c_str(); }
 

@@ -20,10 +20,6 @@ thread_local bool t_onReceiveThread = false;
 
 namespace {
 
-constexpr const char* kUp = "登录(↑)";
-constexpr const char* kDown = "登录(↓)";
-constexpr const char* kErr = "错误(↓)";
-constexpr const char* kHost = "框架";
 constexpr int kWants = 16;
 constexpr int kHeartbeatDefault = 600;
 constexpr int kLinkJoinMs = 3000;
@@ -137,7 +133,7 @@ void on_ws_open(ws_conn* c, void* user) {
     }
   }
   if (!registered) return;  // all 16 slots taken: the connection stays unregistered
-  hx_logf(HX_LOG_LOGIN, kHost, kUp, "%s通信连接成功：%s", reverse ? "反向" : "正向", hx_ws_peer(c));
+  hx_logf(HX_LOG_LOGIN, kObHost, kObUp, "%s通信连接成功：%s", reverse ? "反向" : "正向", hx_ws_peer(c));
   if (reverse) ob_recognition_start(hx_ws_addref(c));
 }
 
@@ -162,7 +158,7 @@ void on_ws_close(ws_conn* c, void*) {
     }
   }
   if (!found) return;
-  hx_logf(HX_LOG_LOGIN, kHost, kUp, "%s通信连接断开", reverse ? "反向" : "正向");
+  hx_logf(HX_LOG_LOGIN, kObHost, kObUp, "%s通信连接断开", reverse ? "反向" : "正向");
   if (!remembered.empty()) ob_tell_login(remembered, 0);
   if (reverse && !remembered.empty()) ob_reverse_forget(remembered);
 }
@@ -189,14 +185,14 @@ void ob_lifecycle(std::string_view self_qq, std::string_view sub_type) {
       }
     }
     if (!ob_link_swap_login(qq, true)) {
-      hx_log(HX_LOG_LOGIN, ob_source(qq), kUp, "通知登录成功");
+      hx_log(HX_LOG_LOGIN, ob_source(qq), kObUp, "通知登录成功");
       ob_tell_login(qq, 1);
       if (!qq.empty()) hx_ob_stat_refresh_roster(qq);
     }
     return;
   }
   if (ob_link_swap_login(qq, false)) {
-    hx_log(HX_LOG_LOGIN, ob_source(qq), kDown, "连接断开");
+    hx_log(HX_LOG_LOGIN, ob_source(qq), kObDown, "连接断开");
     ob_tell_login(qq, 0);
   }
 }
@@ -230,7 +226,7 @@ int hx_ob_start() {
   if (started > 0) {
     ob_retry_ensure();
   } else {
-    hx_log(HX_LOG_ERROR, kHost, kErr, "未找到可用的 Bot 配置（main\\data\\Bot\\QQ*.json）");
+    hx_log(HX_LOG_ERROR, kObHost, kObErr, "未找到可用的 Bot 配置（main\\data\\Bot\\QQ*.json）");
   }
   return started;
 }
@@ -245,19 +241,19 @@ bool hx_ob_login(std::string_view qq_view) {
     online = ob_open_link_self(qq) != nullptr;
   }
   if (!acc) {
-    hx_logf(HX_LOG_ERROR, ob_source(qq), kErr, "未找到账号 %s 的配置，无法登录", qq.c_str());
+    hx_logf(HX_LOG_ERROR, ob_source(qq), kObErr, "未找到账号 %s 的配置，无法登录", qq.c_str());
     return false;
   }
   if (!acc->ip[0] || acc->port < 1) {
-    hx_logf(HX_LOG_ERROR, ob_source(qq), kErr, "账号 %s 缺少有效的监听地址，无法登录", qq.c_str());
+    hx_logf(HX_LOG_ERROR, ob_source(qq), kObErr, "账号 %s 缺少有效的监听地址，无法登录", qq.c_str());
     return false;
   }
   if (online) {
-    hx_logf(HX_LOG_LOGIN, ob_source(qq), kUp, "账号 %s 已经在线", qq.c_str());
+    hx_logf(HX_LOG_LOGIN, ob_source(qq), kObUp, "账号 %s 已经在线", qq.c_str());
     return true;
   }
   if (!ob_forward_start(*acc)) {
-    hx_logf(HX_LOG_ERROR, ob_source(qq), kErr, "账号 %s 连接 %s:%d 失败", qq.c_str(), acc->ip, acc->port);
+    hx_logf(HX_LOG_ERROR, ob_source(qq), kObErr, "账号 %s 连接 %s:%d 失败", qq.c_str(), acc->ip, acc->port);
     return false;
   }
   ob_retry_ensure();
@@ -287,10 +283,10 @@ void hx_ob_logout(std::string_view qq_view) {
     }
   }
   if (!c) {
-    hx_logf(HX_LOG_LOGIN, ob_source(qq), kDown, "账号 %s 当前未在线", qq.c_str());
+    hx_logf(HX_LOG_LOGIN, ob_source(qq), kObDown, "账号 %s 当前未在线", qq.c_str());
     return;
   }
-  hx_logf(HX_LOG_LOGIN, ob_source(qq), kDown, "账号 %s 主动登出，关闭连接", qq.c_str());
+  hx_logf(HX_LOG_LOGIN, ob_source(qq), kObDown, "账号 %s 主动登出，关闭连接", qq.c_str());
   if (was_logged_in) ob_tell_login(qq, 0);
   hx_ws_close(c);
   hx_ws_release(c);
@@ -315,14 +311,14 @@ int hx_ob_auto_login_all(std::string& result) {
     if (acc.id[0]) ids.emplace_back(acc.id);
   }
   if (ids.empty()) {
-    hx_log(HX_LOG_ERROR, kHost, kErr, "启动时自动登录：没有可登录的账号（main\\data\\Bot 下没有 QQ*.json）");
+    hx_log(HX_LOG_ERROR, kObHost, kObErr, "启动时自动登录：没有可登录的账号（main\\data\\Bot 下没有 QQ*.json）");
     result = "启动时自动登录：无账号配置（Bot 目录下没有 QQ*.json）";
     return 0;
   }
   int started = 0;
   for (const auto& id : ids) started += hx_ob_login(id) ? 1 : 0;
   const int total = static_cast<int>(ids.size());
-  hx_logf(HX_LOG_LOGIN, kHost, kUp, "启动时自动登录：已对 %d/%d 个账号发起连接（%s）", started, total, "正向");
+  hx_logf(HX_LOG_LOGIN, kObHost, kObUp, "启动时自动登录：已对 %d/%d 个账号发起连接（%s）", started, total, "正向");
   sb_printf(result, "启动时自动登录：%d/%d 个账号已发起（%s）", started, total, "正向");
   return started;
 }
@@ -370,7 +366,7 @@ void hx_ob_stop() {
     hx_ws_close(conns[i]);
     if (!hx_ws_join(conns[i], kLinkJoinMs)) {
       g_wsStuck = true;
-      hx_logf(HX_LOG_ERROR, kHost, kErr, "WebSocket 收包线程 3 秒内没退出（链接 %d），本次不执行 WSACleanup", i);
+      hx_logf(HX_LOG_ERROR, kObHost, kObErr, "WebSocket 收包线程 3 秒内没退出（链接 %d），本次不执行 WSACleanup", i);
     }
     hx_ws_release(conns[i]);
   }

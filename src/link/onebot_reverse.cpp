@@ -15,10 +15,6 @@
 
 namespace {
 
-constexpr const char* kUp = "登录(↑)";
-constexpr const char* kDown = "登录(↓)";
-constexpr const char* kErr = "错误(↓)";
-constexpr const char* kHost = "框架";
 constexpr int kRecognitionThreads = 16;
 constexpr int kRecognitionWaitMs = 5000;
 constexpr int kRecognitionStopMs = 6000;
@@ -40,7 +36,7 @@ struct Identity {
 std::optional<Identity> parse_identity(const std::string& reply) {
   HxJson root(cJSON_Parse(reply.c_str()));
   if (!root) {
-    hx_log(HX_LOG_ERROR, kHost, kErr, "反向通信接入：get_login_info 响应不是合法 JSON");
+    hx_log(HX_LOG_ERROR, kObHost, kObErr, "反向通信接入：get_login_info 响应不是合法 JSON");
     return std::nullopt;
   }
   const cJSON* data = cJSON_GetObjectItemCaseSensitive(root.get(), "data");
@@ -50,7 +46,7 @@ std::optional<Identity> parse_identity(const std::string& reply) {
   if (id.qq.empty()) id.qq = ob_json_id(data, "self_id");
   id.qq = id.qq.substr(0, HX_QQ_MAX);
   if (id.qq.empty()) {
-    hx_log(HX_LOG_ERROR, kHost, kErr, "反向通信接入：get_login_info 响应里没有 user_id/self_id，无法识别账号");
+    hx_log(HX_LOG_ERROR, kObHost, kObErr, "反向通信接入：get_login_info 响应里没有 user_id/self_id，无法识别账号");
     return std::nullopt;
   }
   for (const char* key : {"nickname", "user_name", "nick"}) {
@@ -63,7 +59,7 @@ std::optional<Identity> parse_identity(const std::string& reply) {
 void recognise(ws_conn* c) {
   std::optional<std::string> reply;
   if (!ob_call_conn(c, "", "get_login_info", "{}", &reply, kRecognitionWaitMs) || !reply) {
-    hx_log(HX_LOG_ERROR, kHost, kErr,
+    hx_log(HX_LOG_ERROR, kObHost, kObErr,
            "反向通信接入后 5 秒内未响应 get_login_info（该连接不会被识别为任何账号，断开即丢弃）");
     return;
   }
@@ -107,21 +103,22 @@ void recognise(ws_conn* c) {
   }
   switch (added) {
     case HxAccountAdd::known:
-      hx_logf(HX_LOG_LOGIN, qq.c_str(), kUp,
+      hx_logf(HX_LOG_LOGIN, qq.c_str(), kObUp,
               "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（账号列表中已存在，仅刷新昵称）", qq.c_str(), shown,
               ip.c_str(), port);
       break;
     case HxAccountAdd::full:
-      hx_logf(HX_LOG_ERROR, kHost, kErr, "反向通信接入：账号列表已满（%d），忽略接入 QQ=%s", HX_MAX_ACCOUNTS,
+      hx_logf(HX_LOG_ERROR, kObHost, kObErr, "反向通信接入：账号列表已满（%d），忽略接入 QQ=%s", HX_MAX_ACCOUNTS,
               qq.c_str());
       return;
     case HxAccountAdd::added:
-      hx_logf(HX_LOG_LOGIN, qq.c_str(), kUp, "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（已加入账号列表，不写盘）",
-              qq.c_str(), shown, ip.c_str(), port);
+      hx_logf(HX_LOG_LOGIN, qq.c_str(), kObUp,
+              "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（已加入账号列表，不写盘）", qq.c_str(), shown, ip.c_str(),
+              port);
       break;
   }
   if (!ob_link_swap_login(qq, true)) {
-    hx_log(HX_LOG_LOGIN, qq.c_str(), kUp, "通知登录成功（反向接入识别）");
+    hx_log(HX_LOG_LOGIN, qq.c_str(), kObUp, "通知登录成功（反向接入识别）");
     ob_tell_login(qq, 1);
     hx_ob_stat_refresh_roster(qq);
   }
@@ -136,10 +133,10 @@ bool ob_server_start() {
   const int port = hx_cfg_get(&HxCfg::reversePort);
   g_server = hx_ws_server_start("0.0.0.0", port, g_cfg.token, ob_callbacks(&g_reverseUser));
   if (g_server) {
-    hx_logf(HX_LOG_LOGIN, kHost, kUp, "已启动反向通信，监听端口 %d，等待后端连入", hx_ws_server_port(g_server));
+    hx_logf(HX_LOG_LOGIN, kObHost, kObUp, "已启动反向通信，监听端口 %d，等待后端连入", hx_ws_server_port(g_server));
     return true;
   }
-  hx_logf(HX_LOG_ERROR, kHost, kErr, "反向通信监听 %d 端口失败", port);
+  hx_logf(HX_LOG_ERROR, kObHost, kObErr, "反向通信监听 %d 端口失败", port);
   return false;
 }
 
@@ -179,7 +176,7 @@ void ob_recognition_stop() {
 // A reverse account leaves the account list with its connection.
 void ob_reverse_forget(const std::string& qq) {
   if (!hx_cfg_account_remove(qq)) return;
-  hx_logf(HX_LOG_LOGIN, qq.c_str(), kDown, "反向通信断开：已从账号列表移除（QQ=%s，不写盘 / 不重连）", qq.c_str());
+  hx_logf(HX_LOG_LOGIN, qq.c_str(), kObDown, "反向通信断开：已从账号列表移除（QQ=%s，不写盘 / 不重连）", qq.c_str());
   ob_tell_accounts_changed();
 }
 
