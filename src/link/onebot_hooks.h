@@ -34,7 +34,8 @@ struct HxObHooks {
 };
 
 // Installs the hooks (the record must outlive every link; null removes
-// them). Call before the links start: no lock guards the switch itself.
+// them). Call before the links start: a switch while events flow is safe
+// (an atomic pointer) but may split one event's hooks between two records.
 void hx_ob_set_hooks(const HxObHooks* hooks);
 // The installed hooks; an empty record when none are.
 const HxObHooks& hx_ob_hooks();

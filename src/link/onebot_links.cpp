@@ -6,7 +6,6 @@
 // g_linkCs guards the link table and the wish list. Logging, telling the
 // layers above and network sends happen outside it; the account table has
 // its own lock, owned by the configuration module.
-#include <cstring>
 #include <vector>
 
 #include "foundation/log.h"
