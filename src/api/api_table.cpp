@@ -18,14 +18,13 @@
 #include <type_traits>
 #include <vector>
 
+#include "api/api_entries.h"
 #include "api/api_list.h"
 #include "config/cfg.h"
 #include "foundation/env.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "plugin/plugin.h"
-#include "sys/memory.h"
-#include "sys/process.h"
 
 namespace {
 
@@ -50,7 +49,6 @@ constexpr int arg_bytes(R(HX_STDCALL*)(A...)) {
 HX_API_LIST(HX_CHECK_ARGS)
 #undef HX_CHECK_ARGS
 
-constexpr int kTrampolineSize = 20;
 constexpr int kRingSize = 32;
 constexpr int kMissLogLimit = 80;
 constexpr int kAddrLogLimit = 300;
@@ -58,73 +56,19 @@ constexpr int kEspLogLimit = 400;
 constexpr long kCallLineLimit = 1200;
 constexpr const char* kHost = "框架";
 
-// ---- the trampolines ----
+// ---- the entry stubs ----
 
-#if HX_SDK_32BIT
-constexpr bool kMachineTrampolines = true;
-#else
-constexpr bool kMachineTrampolines = false;
-
-// On 64-bit targets each entry gets a generated wrapper that records the
-// index and then calls the function.
-template <int I, auto F>
-struct Wrap;
-template <int I, class R, class... A, R (*F)(A...)>
-struct Wrap<I, F> {
-  static R call(A... a) {
-    api_trace_enter(I);
-    return F(a...);
-  }
-};
-#define HX_WRAPPER(i, name, fn, bytes) reinterpret_cast<void*>(&Wrap<i, &fn>::call),
-void* const kWrappers[HX_API_COUNT] = {HX_API_LIST(HX_WRAPPER)};
-#undef HX_WRAPPER
-#endif
-
-unsigned char* g_stubMem = nullptr;  // 125 x 20 bytes of machine code (32-bit x86)
 void* g_addrArr[HX_API_COUNT];
 const char* g_nameArr[HX_API_COUNT];
 std::string g_gbkNames[HX_API_COUNT];  // what g_nameArr points into
 bool g_built = false;
 
-void put32(unsigned char* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
-
-// push i; call api_trace_enter; add esp, 4; mov eax, function; jmp eax
-void write_trampoline(unsigned char* p, int i, void* function) {
-  const auto at = reinterpret_cast<std::uintptr_t>(p);
-  const auto enter = reinterpret_cast<std::uintptr_t>(&api_trace_enter);
-  p[0] = 0x68;
-  put32(p + 1, static_cast<std::uint32_t>(i));
-  p[5] = 0xE8;
-  put32(p + 6, static_cast<std::uint32_t>(enter - (at + 10)));
-  p[10] = 0x83;
-  p[11] = 0xC4;
-  p[12] = 0x04;
-  p[13] = 0xB8;
-  put32(p + 14, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(function)));
-  p[18] = 0xFF;
-  p[19] = 0xE0;
-}
-
 void build() {
   if (g_built) return;
-  if (kMachineTrampolines) {
-    g_stubMem = static_cast<unsigned char*>(sys_exec_alloc(kTrampolineSize * HX_API_COUNT));
-    if (!g_stubMem) {
-      hx_log(HX_LOG_ERROR, kHost, "错误(↓)", "API 跳板内存分配失败，API 调用追踪不可用（功能不受影响）");
-    } else {
-      for (int i = 0; i < HX_API_COUNT; ++i) {
-        write_trampoline(g_stubMem + kTrampolineSize * i, i, g_apiTable[i].function);
-      }
-      sys_flush_icache(g_stubMem, kTrampolineSize * HX_API_COUNT);
-    }
+  if (!api_entries_make(g_addrArr)) {
+    hx_log(HX_LOG_ERROR, kHost, "错误(↓)", "API 跳板内存分配失败，API 调用追踪不可用（功能不受影响）");
   }
   for (int i = 0; i < HX_API_COUNT; ++i) {
-#if HX_SDK_32BIT
-    g_addrArr[i] = g_stubMem ? static_cast<void*>(g_stubMem + kTrampolineSize * i) : g_apiTable[i].function;
-#else
-    g_addrArr[i] = kWrappers[i];
-#endif
     std::optional<std::string> gbk = hx_utf8_to_gbk(g_apiTable[i].name);
     if (gbk) g_gbkNames[i] = std::move(*gbk);
     g_nameArr[i] = gbk ? g_gbkNames[i].c_str() : g_apiTable[i].name;
@@ -326,29 +270,8 @@ std::string api_trace_recent(std::size_t len) {
 }
 
 const char* api_name_at(const void* address) {
-  const auto a = reinterpret_cast<std::uintptr_t>(address);
-  if (g_stubMem) {
-    const auto base = reinterpret_cast<std::uintptr_t>(g_stubMem);
-    if (a >= base && a < base + kTrampolineSize * HX_API_COUNT) return g_apiTable[(a - base) / kTrampolineSize].name;
-    return nullptr;
-  }
-#if !HX_SDK_32BIT
-  // Wrappers are small functions: an address at or just after a wrapper's
-  // start (its return address into it included) belongs to it.
-  constexpr std::uintptr_t kWrapperReach = 64;
-  const char* best = nullptr;
-  std::uintptr_t best_start = 0;
-  for (int i = 0; i < HX_API_COUNT; ++i) {
-    const auto start = reinterpret_cast<std::uintptr_t>(kWrappers[i]);
-    if (start <= a && a - start < kWrapperReach && start >= best_start) {
-      best = g_apiTable[i].name;
-      best_start = start;
-    }
-  }
-  return best;
-#else
-  return nullptr;
-#endif
+  const int index = api_entry_index(address);
+  return index >= 0 ? g_apiTable[index].name : nullptr;
 }
 
 void api_trace_dump() {

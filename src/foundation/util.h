@@ -19,11 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__MINGW32__)
-#define HX_PRINTF_FMT(f, a) __attribute__((format(gnu_printf, f, a)))
-#else
-#define HX_PRINTF_FMT(f, a) __attribute__((format(printf, f, a)))
-#endif
+// printf-style checking; the build names the format archetype of its C library.
+#define HX_PRINTF_FMT(f, a) __attribute__((format(HX_PRINTF_ARCHETYPE, f, a)))
 
 // ---- Encoding ----
 

@@ -75,7 +75,7 @@ bool log_dispatch() { return hx_cfg_get(&HxCfg::logDispatch) != 0; }
 bool log_api() { return hx_cfg_get(&HxCfg::logApi) != 0; }
 
 // Unloading clears `module` under g_plCs while lanes read it without the lock.
-SysLib module_of(const HxPlugin* p) { return __atomic_load_n(&p->module, __ATOMIC_ACQUIRE); }
+SysLibHandle module_of(const HxPlugin* p) { return __atomic_load_n(&p->module, __ATOMIC_ACQUIRE); }
 
 // ---- Records into tasks ----
 
@@ -208,7 +208,7 @@ struct DispEntry {
   HxPlugin* plugin;
   void* slot;
   void* exported;
-  SysLib module;
+  SysLibHandle module;
 };
 thread_local DispEntry t_disp[HX_MAX_PLUGINS];
 
@@ -241,7 +241,7 @@ void run_chain(int kind, void* payload) {
               e.slot ? "注册" : "直连导出", shown_text(kind, payload).c_str());
     }
     g_cbBusy.fetch_add(1);
-    const SysLib now = module_of(e.plugin);
+    const SysLibHandle now = module_of(e.plugin);
     if (!now || now != e.module) {
       g_cbBusy.fetch_sub(1);
       if (log_api()) hx_log(HX_LOG_API, name, kInfoTag, "（该插件在本次投递前已卸载，跳过）");

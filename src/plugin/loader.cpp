@@ -142,13 +142,13 @@ std::string hot_copy_if_mapped(const std::string& path, const std::string& name)
   return path;
 }
 
-void* find_export(SysLib lib, const std::string& path, const char* name) {
+void* find_export(SysLibHandle lib, const std::string& path, const char* name) {
   const void* image = sys_dl_image(lib);
   return image ? hx_pe_find_in(image, path, name) : sys_dl_sym(lib, name);
 }
 
 template <std::size_t N>
-void* find_first(SysLib lib, const std::string& path, const char* const (&names)[N], int* which = nullptr) {
+void* find_first(SysLibHandle lib, const std::string& path, const char* const (&names)[N], int* which = nullptr) {
   for (std::size_t i = 0; i < N; ++i) {
     if (void* f = find_export(lib, path, names[i])) {
       if (which) *which = static_cast<int>(i);
@@ -404,33 +404,30 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
             hx_path_show(live_path));
     return false;
   }
-  std::string error;
-  const SysLib lib = sys_dl_open(path, &error);
-  if (!lib) {
-    const unsigned long code = sys_last_error();
-    hx_logf(HX_LOG_ERROR, hx_path_show(path), kErrTag, "载入插件失败（LoadLibrary 错误 %lu）", code);
-    if (!error.empty()) hx_dbgf(hx_path_show(path), "%s", error.c_str());
+  SysError error;
+  SysLib opened = sys_dl_open(path, &error);
+  if (!opened) {
+    hx_logf(HX_LOG_ERROR, hx_path_show(path), kErrTag, "载入插件失败（LoadLibrary 错误 %lu）", error.code);
+    if (!error.text.empty()) hx_dbgf(hx_path_show(path), "%s", error.text.c_str());
     return false;
   }
+  const SysLibHandle lib = opened.get();
   HxPlugin* rec = nullptr;
   {
     std::lock_guard lock(g_plCs);
     for (int i = 0; i < g_pluginCount; ++i) {
       if (g_plugins[i]->module == lib) {
         const std::string other = g_plugins[i]->name;
-        sys_dl_close(lib);
+        opened.reset();
         hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "拒绝重复导入：与已载入插件「%s」是同一个模块", other.c_str());
         return false;
       }
     }
     rec = record_take();
-    if (!rec) {
-      sys_dl_close(lib);
-      return false;
-    }
+    if (!rec) return false;
     rec->path = path;
     rec->name = name;
-    rec->module = lib;
+    rec->module = opened.release();  // the record holds the reference from here on
     rec->fingerprint = fingerprint;
   }
   HxPlugin& p = *rec;
@@ -454,7 +451,7 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
   p.getAltPrivateCb = find_export(lib, path, "PmDealFuncNT");
   if (!p.entryInit) {
     hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag,
-            "未找到导出函数「初始化NT / 初始化」，不是有效的Tolvex插件（错误码 %lu）", sys_last_error());
+            "未找到导出函数「初始化NT / 初始化」，不是有效的Tolvex插件（错误码 %lu）", SYS_DL_NO_EXPORT);
     drop(p);
     return false;
   }
@@ -558,7 +555,7 @@ void hx_pl_remove_resident(HxPlugin* p) {
     if (p->cbSlot >= 0) g_cbSlotUsed[p->cbSlot] = false;
     p->cbSlot = -1;
     p->state = HX_PL_LOADED;
-    __atomic_store_n(&p->module, SysLib{0}, __ATOMIC_RELEASE);
+    __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_RELEASE);
     return;
   }
 }
@@ -694,8 +691,8 @@ void hx_pl_shutdown() {
         if (p->entryUnload) reinterpret_cast<HxEntry>(p->entryUnload)();
       }
       std::lock_guard lock(g_plCs);
-      const SysLib lib = p->module;
-      __atomic_store_n(&p->module, SysLib{0}, __ATOMIC_RELEASE);  // lanes read it without the lock
+      const SysLibHandle lib = p->module;
+      __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_RELEASE);  // lanes read it without the lock
       sys_dl_close(lib);
     }
     p->info.plugin_name = nullptr;

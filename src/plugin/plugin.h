@@ -21,7 +21,7 @@ inline constexpr int HX_MAX_PLUGINS = 64;
 inline const char* const HX_PLUGIN_EXT = SYS_DL_EXT;
 
 // The module value of resident plugins: live, but no library.
-inline const SysLib HX_PL_RESIDENT_MODULE = 1;
+inline const SysLibHandle HX_PL_RESIDENT_MODULE = 1;
 
 enum HxPluginState { HX_PL_LOADED = 0, HX_PL_ENABLED = 1, HX_PL_DISABLED = 2 };
 // Callback slots, in the order of the registration functions.
@@ -37,10 +37,10 @@ enum HxCallback {
 };
 
 struct HxPlugin {
-  std::string path;       // the file actually loaded (a hot copy when one was made), UTF-8
-  std::string name;       // file name without extension, UTF-8; the plugin's key
-  SysLib module = 0;      // 0: dead (unloaded or never finished loading)
-  bool resident = false;  // in-process (HX_PL_RESIDENT_MODULE): nothing to load or free
+  std::string path;         // the file actually loaded (a hot copy when one was made), UTF-8
+  std::string name;         // file name without extension, UTF-8; the plugin's key
+  SysLibHandle module = 0;  // 0: dead (unloaded or never finished loading)
+  bool resident = false;    // in-process (HX_PL_RESIDENT_MODULE): nothing to load or free
   std::uint64_t fingerprint = 0;
   int state = HX_PL_LOADED;
   int order = 0;

@@ -8,12 +8,8 @@
 #include <string_view>
 #include <vector>
 
-// The platform's path separator.
-#ifdef _WIN32
-inline constexpr char SYS_PATH_SEP = '\\';
-#else
-inline constexpr char SYS_PATH_SEP = '/';
-#endif
+// The platform's path separator; the build names its character code.
+inline constexpr char SYS_PATH_SEP = static_cast<char>(SYS_PATH_SEP_CODE);
 
 enum class SysReadStatus { ok, cannot_open, too_large, failed };
 

@@ -66,7 +66,7 @@ void install_all(std::integer_sequence<int, I...>, std::vector<Fake*>& fakes) {
     Fake& f = *fakes[i];
     g_fakes[i] = &f;
     f.rec.name = "fake" + std::to_string(i);
-    f.rec.module = static_cast<SysLib>(0x1000 + i);
+    f.rec.module = static_cast<SysLibHandle>(0x1000 + i);
     f.rec.state = HX_PL_ENABLED;
     f.rec.cbSlot = static_cast<int>(40 + i);
     f.rec.order = g_pluginCount;
@@ -219,7 +219,7 @@ TEST_F(Dispatch, PluginUnloadedAfterTheListWasBuiltIsSkipped) {
   g_cfg.logApi = 1;
   a.onGroup = [&b](const HxGroupMsg&) {
     std::lock_guard lock(g_plCs);
-    __atomic_store_n(&b.rec.module, SysLib{0}, __ATOMIC_RELEASE);  // as an unload from another thread
+    __atomic_store_n(&b.rec.module, SysLibHandle{0}, __ATOMIC_RELEASE);  // as an unload from another thread
     return 0;
   };
   start({&a, &b}, 1);

@@ -230,18 +230,17 @@ TEST_F(Loader, FileNamesThatMakeNoDirectoryNameAreRefused) {
 
 TEST_F(Loader, StillMappedPathLoadsFromAHotCopy) {
   const std::string path = install("tp_json", "hot");
-  std::string error;
+  SysError error;
   const SysLib held = sys_dl_open(path, &error);  // as an unloaded plugin whose module stayed
-  ASSERT_NE(held, 0) << error;
+  ASSERT_TRUE(held) << error.text;
   ASSERT_TRUE(hx_pl_load_file(path, std::string("hot") + HX_PLUGIN_EXT));
   HxPlugin* p = hx_pl_find("hot");
   ASSERT_NE(p, nullptr);
   // Letter case of the data directory differs on Windows, where it is normalised.
   EXPECT_EQ(hx_icmp(p->path, hx_path_join(main_dir("data/hot/1"), std::string("hot") + HX_PLUGIN_EXT)), 0) << p->path;
-  EXPECT_NE(p->module, held);
+  EXPECT_NE(p->module, held.get());
   EXPECT_EQ(state(p)->init_calls, 1);  // a module of its own
   EXPECT_TRUE(logged("该路径的模块仍在进程里，改从副本载入"));
-  sys_dl_close(held);
 }
 
 TEST_F(Loader, PriorityFileOrdersAndSwitchesAndStartUpWritesItBack) {
@@ -303,13 +302,12 @@ TEST_F(Loader, ShutdownTellsThePluginsAndEmptiesTheTable) {
   HxPlugin* p = load("tp_json");
   ASSERT_NE(p, nullptr);
   const SysLib keep = sys_dl_open(p->path, nullptr);  // keeps the plugin's data readable
-  ASSERT_NE(keep, 0);
+  ASSERT_TRUE(keep);
   TestPluginState* s = state(p);
   hx_pl_shutdown();
   EXPECT_EQ(count(), 0);
   EXPECT_EQ(p->module, 0);
   EXPECT_EQ(s->end_calls, 1);
-  sys_dl_close(keep);
 }
 
 }  // namespace

@@ -170,9 +170,10 @@ TEST(PeReader, MinGwDlls) {
 #ifdef _WIN32
 TEST(PeReader, LoadedModuleAgreesWithTheSystem) {
   std::string path = dll(sizeof(void*) == 8 ? "rich_x86_64.dll" : "rich_i686.dll");
-  std::string error;
-  SysLib lib = sys_dl_open(path, &error);
-  ASSERT_NE(lib, 0) << error;
+  SysError error;
+  const SysLib opened = sys_dl_open(path, &error);
+  ASSERT_TRUE(opened) << error.text;
+  const SysLibHandle lib = opened.get();
   const void* image = sys_dl_image(lib);
   for (const std::string& name : {std::string("alpha"), std::string("zeta"), kGbkInit}) {
     void* system = sys_dl_sym(lib, name.c_str());
@@ -180,7 +181,6 @@ TEST(PeReader, LoadedModuleAgreesWithTheSystem) {
     // Through the file's table, relative to where the system mapped it.
     EXPECT_EQ(hx_pe_find_in(image, path, name.c_str()), system);
   }
-  sys_dl_close(lib);
 }
 #endif
 

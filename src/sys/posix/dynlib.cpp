@@ -5,23 +5,27 @@
 #include "sys/dynlib.h"
 
 const char SYS_DL_EXT[] = ".so";
+const unsigned long SYS_DL_NO_EXPORT = ENOENT;
 
-SysLib sys_dl_open(std::string_view path, std::string* error) {
+SysLib sys_dl_open(std::string_view path, SysError* error) {
+  errno = 0;
   void* h = ::dlopen(std::string(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h && error) {
+    const int code = errno;
     const char* why = ::dlerror();
-    *error = why ? why : "dlopen failed";
+    error->code = code ? static_cast<unsigned long>(code) : ENOENT;
+    error->text = why ? why : "dlopen failed";
   }
-  return reinterpret_cast<SysLib>(h);
+  return SysLib(reinterpret_cast<SysLibHandle>(h));
 }
 
-void* sys_dl_sym(SysLib lib, const char* name) {
+void* sys_dl_sym(SysLibHandle lib, const char* name) {
   return lib && name ? ::dlsym(reinterpret_cast<void*>(lib), name) : nullptr;
 }
 
-const void* sys_dl_image(SysLib) { return nullptr; }
+const void* sys_dl_image(SysLibHandle) { return nullptr; }
 
-void sys_dl_close(SysLib lib) {
+void sys_dl_close(SysLibHandle lib) {
   if (lib) ::dlclose(reinterpret_cast<void*>(lib));
 }
 
@@ -31,5 +35,3 @@ bool sys_dl_is_loaded(std::string_view path) {
   ::dlclose(h);  // NOLOAD still took a reference
   return true;
 }
-
-unsigned long sys_last_error() { return static_cast<unsigned long>(errno); }
