@@ -22,7 +22,7 @@ void replay(const char* corpus, Entry entry) {
   std::string dir = hx_path_join(hx_path_join(std::string(HX_SOURCE_DIR) + "/fuzz", "corpus"), corpus);
   int inputs = 0;
   for (const HxDirEntry& e : hx_list_dir(dir)) {
-    if (e.is_dir) continue;
+    if (e.isDir) continue;
     std::optional<std::string> data = hx_read_file(hx_path_join(dir, e.name));
     ASSERT_TRUE(data) << e.name;
     SCOPED_TRACE(e.name);

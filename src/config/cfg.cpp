@@ -193,7 +193,7 @@ void hx_cfg_scan_bots() {
   g_cfg.accountCount = 0;
   for (const HxDirEntry& e : hx_list_dir(dir)) {
     if (g_cfg.accountCount >= HX_MAX_ACCOUNTS) break;
-    if (e.is_dir || !hx_ends_with_ci(e.name, ".json")) continue;
+    if (e.isDir || !hx_ends_with_ci(e.name, ".json")) continue;
     std::string_view id = std::string_view(e.name).substr(0, e.name.size() - 5);
     if (id.size() >= 2 && hx_icmp(id.substr(0, 2), "QQ") == 0) id.remove_prefix(2);
     if (read_account(dir + e.name, id, g_cfg.accounts[g_cfg.accountCount])) ++g_cfg.accountCount;

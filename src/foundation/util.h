@@ -143,7 +143,7 @@ bool hx_remove_file(std::string_view path);
 // order the file system gives them; empty when it cannot be read.
 struct HxDirEntry {
   std::string name;
-  bool is_dir;
+  bool isDir;
 };
 std::vector<HxDirEntry> hx_list_dir(std::string_view path);
 // A whole file; nullopt when it cannot be opened or read, or is larger than

@@ -91,8 +91,8 @@ std::optional<std::string> hx_http_download(std::string_view url) {
   SysHttpRequest req;
   req.url = url;
   req.agent = HX_HTTP_AGENT;
-  req.timeout_ms = HX_HTTP_TIMEOUT_MS;
-  req.max_bytes = HX_HTTP_MAX - 1;  // the C form adds a terminator within the same limit
+  req.timeoutMs = HX_HTTP_TIMEOUT_MS;
+  req.maxBytes = HX_HTTP_MAX - 1;  // the C form adds a terminator within the same limit
   std::string body;
   if (sys_http_get(req, body) != SysHttpStatus::ok || body.empty()) return std::nullopt;
   return body;

@@ -173,7 +173,7 @@ bool hx_remove_file(std::string_view path) { return sys_remove_file(path_u8(path
 
 std::vector<HxDirEntry> hx_list_dir(std::string_view path) {
   std::vector<HxDirEntry> out;
-  for (auto& e : sys_list_dir(path_u8(path))) out.push_back({std::move(e.name), e.is_dir});
+  for (auto& e : sys_list_dir(path_u8(path))) out.push_back({std::move(e.name), e.isDir});
   return out;
 }
 

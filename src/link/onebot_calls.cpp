@@ -55,7 +55,7 @@ bool ob_call_conn(ws_conn* c, std::string_view bot_qq, std::string_view action, 
                   std::optional<std::string>* reply, int timeout_ms) {
   if (reply) reply->reset();
   const std::string qq(bot_qq);
-  if (timeout_ms > 0 && t_onReceiveThread) {
+  if (timeout_ms > 0 && t_obReceiveThread) {
     // The reply would arrive on this very thread: waiting here can only time out.
     hx_logf(HX_LOG_ERROR, ob_source(qq), "错误(↓)", "不能在连接的收包线程上等待动作回复：%s（已拒绝，调用方：%s）",
             std::string(action).c_str(), ob_caller_name());

@@ -119,7 +119,7 @@ std::string ob_json_str(const cJSON* obj, const char* name) {
 }
 
 void on_ws_message(ws_conn* c, const char* data, std::size_t len, void*) {
-  t_onReceiveThread = true;
+  t_obReceiveThread = true;
   intake(c, std::string_view(data, len));
 }
 

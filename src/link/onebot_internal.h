@@ -52,7 +52,7 @@ extern std::atomic<bool> g_stop;
 
 // Set on a connection's receive thread while it runs our callbacks: a call
 // that waits for a reply there would wait for itself.
-extern thread_local bool t_onReceiveThread;
+extern thread_local bool t_obReceiveThread;
 
 // ---- the link table and the wish list (under g_linkCs) ----
 HxLink* ob_slot_of(ws_conn* c);

@@ -15,7 +15,7 @@
 HxLink g_links[HX_MAX_LINKS];
 std::mutex g_linkCs;
 std::atomic<bool> g_stop{false};
-thread_local bool t_onReceiveThread = false;
+thread_local bool t_obReceiveThread = false;
 
 namespace {
 
@@ -101,7 +101,7 @@ ws_callbacks ob_callbacks(ObConnUser* user) { return {on_ws_open, on_ws_message,
 // ---- transport callbacks ----
 
 void on_ws_open(ws_conn* c, void* user) {
-  t_onReceiveThread = true;
+  t_obReceiveThread = true;
   if (g_stop) {  // a connect that finished after shutdown began
     hx_ws_close(c);
     return;
@@ -137,7 +137,7 @@ void on_ws_open(ws_conn* c, void* user) {
 }
 
 void on_ws_close(ws_conn* c, void*) {
-  t_onReceiveThread = true;
+  t_obReceiveThread = true;
   bool found = false, reverse = false;
   std::string remembered;
   {

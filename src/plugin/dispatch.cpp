@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kMaxLanes = 32;
 constexpr int kDefaultLanes = 24;
-constexpr int kQueueMax = 4096;
+constexpr int kQueueMax = HX_PL_LANE_QUEUE_MAX;
 constexpr int kFullWaitMs = 3000;
 constexpr int kIdleWaitMs = 1000;
 constexpr int kStopWaitMs = 10000;

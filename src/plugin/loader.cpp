@@ -54,7 +54,7 @@ std::string dll_dir() { return main_path("data/dll"); }
 
 // ---- Plugin files into main/data/dll ----
 
-bool is_plugin_file(const HxDirEntry& e) { return !e.is_dir && hx_ends_with_ci(e.name, HX_PLUGIN_EXT); }
+bool is_plugin_file(const HxDirEntry& e) { return !e.isDir && hx_ends_with_ci(e.name, HX_PLUGIN_EXT); }
 
 void plugin_sync() {
   // The trash of unloaded plugins is emptied here once unloading exists.
@@ -639,7 +639,7 @@ void hx_pl_init(int lanes) {
   hx_logf(
       HX_LOG_PLUGIN, kHost, kInfoTag,
       "共载入 %d 个插件，分发 worker %d 条（全局并发，round-robin 入队，单 worker 积压上限 %d；★ 同号不再保证 FIFO）",
-      count, running, 4096);
+      count, running, HX_PL_LANE_QUEUE_MAX);
   if (running >= 2 && count >= 1) {
     hx_log(HX_LOG_PLUGIN, kHost, kInfoTag,
            "提醒：worker 全局并发（round-robin），同号消息不再保证到达顺序 —— "

@@ -159,7 +159,11 @@ void hx_pl_dispatch_event(const HxEventMsg* rec);
 // sends the plugins' event handlers the host event 31 or 38. Any thread.
 void hx_pl_notify_login(const char* qq, int on);
 
-// Statistics: the backlog summed over the lanes and the capacity (lanes x 4096).
+// How many tasks one lane holds before intake waits for it.
+inline constexpr int HX_PL_LANE_QUEUE_MAX = 4096;
+
+// Statistics: the backlog summed over the lanes and the capacity (lanes x
+// HX_PL_LANE_QUEUE_MAX).
 void hx_pl_pool_stats(long long* backlog, long long* capacity);
 void hx_pl_lane_stats(int* lanes, std::uint64_t* handled, std::uint64_t* full, long long* backlog, int* busy);
 // Tasks finished by each lane; how many counters were written.

@@ -31,7 +31,7 @@ bool sys_make_dir(std::string_view path);
 
 struct SysDirEntry {
   std::string name;  // UTF-8, without the directory
-  bool is_dir = false;
+  bool isDir = false;
 };
 // The entries of a directory in file-system order, "." and ".." left out.
 // Empty when the directory cannot be read.

@@ -10,8 +10,8 @@
 struct SysHttpRequest {
   std::string_view url;
   std::string_view agent;
-  int timeout_ms = 15000;     // connect, send and receive, each
-  std::size_t max_bytes = 0;  // a longer body fails the request
+  int timeoutMs = 15000;     // connect, send and receive, each
+  std::size_t maxBytes = 0;  // a longer body fails the request
 };
 
 enum class SysHttpStatus { ok, unavailable, failed, too_large };

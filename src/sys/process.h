@@ -29,7 +29,7 @@ struct SysSpawn {
   std::vector<std::string> args;                         // without the program name
   std::string cwd;                                       // empty: ours
   std::vector<std::pair<std::string, std::string>> env;  // set (or, with an empty value, removed) for the child
-  bool capture_output = true;                            // stdout and stderr into one pipe we read
+  bool captureOutput = true;                             // stdout and stderr into one pipe we read
 };
 
 // A child process. Destroying it kills a child that is still running.

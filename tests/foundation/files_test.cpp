@@ -96,7 +96,7 @@ TEST_F(Files, ListingShowsFilesAndDirectories) {
   hx_dir_create(dir / "sub");
   auto list = sys_list_dir(dir.path());
   ASSERT_EQ(list.size(), 2u);
-  for (const auto& e : list) EXPECT_EQ(e.is_dir, e.name == "sub") << e.name;
+  for (const auto& e : list) EXPECT_EQ(e.isDir, e.name == "sub") << e.name;
   EXPECT_TRUE(sys_list_dir(dir / "none").empty());
 }
 

@@ -112,7 +112,7 @@ TEST_F(Calls, StringEchoFailedStatusAndSilence) {
   EXPECT_FALSE(r);
   EXPECT_FALSE(hx_ob_call("10001", "wrong", "{}", &r, 300));
   EXPECT_FALSE(hx_ob_call("10001", "too_late", "{}", &r, 300));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the late reply lands and is dropped
+  hold_for(1500);  // the late reply lands and is dropped
   EXPECT_TRUE(hx_ob_call("10001", "quick_action", "{}", &r, 3000));
   EXPECT_EQ(member(r), "\"quick\"");
   EXPECT_TRUE(hx_ob_call("10001", "fire_and_forget", "{}", nullptr, 0));

@@ -287,10 +287,10 @@ TEST_F(Intake, CaptureKeepsTheLastMessage) {
 }
 
 TEST_F(Intake, WaitingOnAReceiveThreadIsRefused) {
-  t_onReceiveThread = true;
+  t_obReceiveThread = true;
   std::optional<std::string> reply;
   EXPECT_FALSE(ob_call_conn(nullptr, "1", "get_status", "{}", &reply, 5000));
-  t_onReceiveThread = false;
+  t_obReceiveThread = false;
   EXPECT_TRUE(logged("不能在连接的收包线程上等待动作回复：get_status"));
 }
 

@@ -89,7 +89,7 @@ TEST_F(Links, ForwardLoginIsAnnouncedOnce) {
   EXPECT_EQ(count_logged("账号 10001 已经在线"), 1);
   // The second connect announces nothing; the first other lifecycle is a logout, once.
   ASSERT_TRUE(wait_until([] { return count_notified("-10001") == 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  hold_for(600);
   EXPECT_EQ(count_notified("+10001"), 1);
   EXPECT_EQ(count_notified("-10001"), 1);
   EXPECT_EQ(count_logged("--------[10001]->执行【正向】连接 127.0.0.1:" + std::to_string(backend.port())), 1);
@@ -119,7 +119,7 @@ TEST_F(Links, DropAndReconnectThenLogoutStopsRetries) {
   hx_ob_logout("20002");
   EXPECT_EQ(count_logged("账号 20002 主动登出，关闭连接"), 1);
   EXPECT_TRUE(wait_until([] { return count_notified("-20002") == 2; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  hold_for(3000);
   EXPECT_FALSE(hx_ob_online("20002")) << "no reconnect after a logout";
 }
 
@@ -131,7 +131,7 @@ TEST_F(Links, LogoutOfAReconnectingAccountStopsItsRetries) {
   hx_ob_logout("30003");
   EXPECT_EQ(count_logged("账号 30003 当前未在线"), 1);
   int attempts = count_logged("次尝试重");
-  std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+  hold_for(4500);
   EXPECT_EQ(count_logged("次尝试重"), attempts);
 }
 
@@ -238,7 +238,7 @@ TEST_F(Links, HeartbeatPingsIdleLinks) {
   g_cfg.heartbeat = 0;  // counts as 600: a fresh link is not idle
   hx_ob_tick();
   g_cfg.heartbeat = 1;
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  hold_for(2100);
   for (const auto& r : backend.records()) EXPECT_EQ(r.find("\"ping\""), std::string::npos) << r;
   hx_ob_tick();
   EXPECT_TRUE(backend.wait_record("\"kind\": \"ping\"", 3000));

@@ -7,6 +7,7 @@
 #include "link/ws.h"
 #include "link/ws_proto.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 #include "support/ws_helpers.h"
 
 namespace {
@@ -221,7 +222,7 @@ TEST_F(Ws, UnreachableServerReportsNothing) {
   std::uint16_t free_port = 0;
   { SysSocket probe = sys_tcp_listen("127.0.0.1", 0, &free_port); }
   ASSERT_TRUE(hx_ws_client_start(nullptr, free_port, nullptr, nullptr, cli.callbacks()));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  hold_for(200);
   EXPECT_EQ(cli.opens(), 0);
   EXPECT_EQ(cli.closes(), 0);
   EXPECT_FALSE(hx_ws_client_start("127.0.0.1", 0, "/", "", cli.callbacks()));

@@ -9,6 +9,7 @@
 #include "link/ws.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 #include "support/ws_helpers.h"
 
 namespace {
@@ -147,7 +148,7 @@ TEST_P(WsInterop, OurClientSendsTheTokenInAHeader) {
   ASSERT_TRUE(hx_ws_client_start("127.0.0.1", port, "/", "", refused.callbacks()));
   ASSERT_TRUE(hx_ws_client_start("127.0.0.1", port, "/", "tok-9", cli.callbacks()));
   EXPECT_TRUE(cli.wait_open(10000)) << p->output();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  hold_for(300);
   EXPECT_EQ(refused.opens(), 0);
   hx_ws_send_text(cli.conn(), "!close");
   EXPECT_TRUE(cli.wait_close());

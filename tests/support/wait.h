@@ -15,3 +15,7 @@ inline bool wait_until(const std::function<bool()>& pred, int ms = 10000) {
   }
   return true;
 }
+
+// Gives something that must not happen the time it would need to happen,
+// scaled for emulators like every deadline.
+inline void hold_for(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms * kTimeoutScale)); }

@@ -117,7 +117,7 @@ std::vector<SysDirEntry> sys_list_dir(std::string_view path) {
   while (dirent* e = ::readdir(d)) {
     if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
     SysDirEntry entry{e->d_name, e->d_type == DT_DIR};
-    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) entry.is_dir = sys_dir_exists(dir + "/" + e->d_name);
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) entry.isDir = sys_dir_exists(dir + "/" + e->d_name);
     list.push_back(std::move(entry));
   }
   ::closedir(d);

@@ -11,14 +11,14 @@ namespace {
 struct Sink {
   std::string* body;
   std::size_t max;
-  bool too_large = false;
+  bool tooLarge = false;
 };
 
 size_t on_data(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
   size_t n = size * count;
   if (sink->body->size() + n > sink->max) {
-    sink->too_large = true;
+    sink->tooLarge = true;
     return 0;  // makes curl stop with a write error
   }
   sink->body->append(data, n);
@@ -34,13 +34,13 @@ SysHttpStatus sys_http_get(const SysHttpRequest& req, std::string& body) {
   CURL* curl = curl_easy_init();
   if (!curl) return SysHttpStatus::failed;
   std::string url(req.url), agent(req.agent);
-  Sink sink{&body, req.max_bytes ? req.max_bytes : static_cast<std::size_t>(-1)};
+  Sink sink{&body, req.maxBytes ? req.maxBytes : static_cast<std::size_t>(-1)};
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(req.timeout_ms));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(req.timeoutMs));
   // No whole-transfer limit; a stalled transfer ends after the receive time-out.
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>((req.timeout_ms + 999) / 1000));
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>((req.timeoutMs + 999) / 1000));
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -49,7 +49,7 @@ SysHttpStatus sys_http_get(const SysHttpRequest& req, std::string& body) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   CURLcode rc = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
-  if (sink.too_large) {
+  if (sink.tooLarge) {
     body.clear();
     return SysHttpStatus::too_large;
   }

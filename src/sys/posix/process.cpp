@@ -136,11 +136,11 @@ void SysProcess::kill() {
 SysProcess sys_spawn(const SysSpawn& req) {
   SysProcess p;
   int pipefd[2] = {-1, -1};
-  if (req.capture_output && ::pipe2(pipefd, O_CLOEXEC) != 0) return p;
+  if (req.captureOutput && ::pipe2(pipefd, O_CLOEXEC) != 0) return p;
 
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (req.capture_output) {
+  if (req.captureOutput) {
     posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
     posix_spawn_file_actions_adddup2(&fa, pipefd[1], 2);
   }
@@ -184,12 +184,12 @@ SysProcess sys_spawn(const SysSpawn& req) {
   int rc = ::posix_spawn(&pid, req.exe.c_str(), &fa, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
-  if (req.capture_output) ::close(pipefd[1]);
+  if (req.captureOutput) ::close(pipefd[1]);
   if (rc != 0) {
-    if (req.capture_output) ::close(pipefd[0]);
+    if (req.captureOutput) ::close(pipefd[0]);
     return p;
   }
   p.pid_ = pid;
-  p.out_ = req.capture_output ? pipefd[0] : -1;
+  p.out_ = req.captureOutput ? pipefd[0] : -1;
   return p;
 }

@@ -30,14 +30,14 @@ SysHttpStatus sys_http_get(const SysHttpRequest& req, std::string& body) {
   body.clear();
   Inet net(InternetOpenW(sys_widen(req.agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!net.get()) return SysHttpStatus::failed;
-  DWORD timeout = static_cast<DWORD>(req.timeout_ms);
+  DWORD timeout = static_cast<DWORD>(req.timeoutMs);
   InternetSetOptionW(net.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
   InternetSetOptionW(net.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
   InternetSetOptionW(net.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
   const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
   Inet url(InternetOpenUrlW(net.get(), sys_widen(req.url).c_str(), nullptr, 0, flags, 0));
   if (!url.get()) return SysHttpStatus::failed;
-  const std::size_t max = req.max_bytes ? req.max_bytes : static_cast<std::size_t>(-1);
+  const std::size_t max = req.maxBytes ? req.maxBytes : static_cast<std::size_t>(-1);
   char chunk[kChunk];
   for (;;) {
     DWORD got = 0;

@@ -138,7 +138,7 @@ SysProcess sys_spawn(const SysSpawn& req) {
   SysProcess p;
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE rd = nullptr, wr = nullptr;
-  if (req.capture_output) {
+  if (req.captureOutput) {
     if (!CreatePipe(&rd, &wr, &sa, 0)) return p;
     SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
   }
@@ -164,7 +164,7 @@ SysProcess sys_spawn(const SysSpawn& req) {
 
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  if (req.capture_output) {
+  if (req.captureOutput) {
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = wr;
     si.hStdError = wr;
@@ -172,7 +172,7 @@ SysProcess sys_spawn(const SysSpawn& req) {
   }
   PROCESS_INFORMATION pi{};
   std::wstring cwd = sys_widen(req.cwd);
-  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, req.capture_output,
+  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, req.captureOutput,
                            CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP,
                            block.empty() ? nullptr : block.data(), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
   if (wr) CloseHandle(wr);
