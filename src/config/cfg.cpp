@@ -169,6 +169,7 @@ void hx_cfg_load() {
 bool hx_cfg_save() {
   if (g_ini.path.empty()) g_ini.path = hx_cfg_ini_path();
   hx_dir_create(hx_cfg_data_dir());
+  int unstored = 0;
   for (const CfgKey& k : kKeys) {
     std::string value;
     switch (k.kind) {
@@ -182,9 +183,15 @@ bool hx_cfg_save() {
         value = g_cfg.*k.text;
         break;
     }
-    hx_ini_set(g_ini, HX_CFG_SECTION, k.key, value);
+    if (!hx_ini_set(g_ini, HX_CFG_SECTION, k.key, value)) ++unstored;
   }
-  return hx_ini_save(g_ini);
+  // What could be stored is written all the same; the caller learns the rest was not.
+  const bool saved = hx_ini_save(g_ini);
+  if (unstored > 0) {
+    hx_logf(HX_LOG_ERROR, "框架", "错误(↓)", "配置保存不完整：%d 项设置无法写入 %s（分节或键的数量已达上限）", unstored,
+            hx_path_show(g_ini.path));
+  }
+  return saved && unstored == 0;
 }
 
 void hx_cfg_scan_bots() {

@@ -149,7 +149,7 @@ std::vector<HxDirEntry> hx_list_dir(std::string_view path);
 // A whole file; nullopt when it cannot be opened or read, or is larger than
 // HX_READ_MAX.
 std::optional<std::string> hx_read_file(std::string_view path);
-// Replaces the file atomically through "<path>.hxtmp": a reader sees the old
+// Replaces the file atomically through "<path>.<pid>-<n>.hxtmp": a reader sees the old
 // file or the whole new one. A failure removes the temporary file and leaves
 // the old file as it was.
 bool hx_write_file(std::string_view path, std::string_view data);

@@ -6,6 +6,7 @@
 #include "foundation/util.h"
 #include "sys/files.h"
 #include "sys/instance.h"
+#include "sys/process.h"
 
 const char HX_SEP = SYS_PATH_SEP;
 
@@ -189,7 +190,11 @@ std::optional<std::string> hx_read_file(std::string_view path) {
 
 bool hx_write_file(std::string_view path, std::string_view data) {
   std::string target = path_u8(path);
-  std::string tmp = target + ".hxtmp";
+  // A temporary of its own per write: two writers of one file never share
+  // one, and the rename that publishes each stays atomic.
+  static std::atomic<unsigned> seq{0};
+  std::string tmp;
+  sb_printf(tmp, "%s.%d-%u.hxtmp", target.c_str(), sys_pid(), seq.fetch_add(1) + 1);
   if (!sys_write_new_file(tmp, data) || !sys_replace_file(tmp, target)) {
     sys_remove_file(tmp);
     return false;

@@ -13,6 +13,7 @@
 #include "plugin/dlgwatch.h"
 #include "plugin/plugin.h"
 #include "sys/clock.h"
+#include "sys/console.h"
 #include "sys/instance.h"
 #include "sys/process.h"
 #include "ui/ui.h"
@@ -117,7 +118,10 @@ std::string hx_host_login_summary(const HxCfg& cfg) {
 }
 
 int hx_host_main(int argc, char** argv) {
-  // 1. Uptime and crash filter.
+  // 1. Uptime and crash filter. Stop signals are held back before any thread
+  // starts (the update check may start one), so that none of them is
+  // ended by a signal only the console's thread should take.
+  sys_stop_signals_hold();
   hx_uptime_reset();
   hx_host_wire();
   hx_crash_install();

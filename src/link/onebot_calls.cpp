@@ -24,6 +24,7 @@ constexpr long long kEchoStart = 1000;
 
 struct Pend {
   bool used;
+  const ws_conn* conn;  // only a reply that arrives on this connection completes the call
   long long echo;
   bool answered;
   std::optional<std::string> reply;
@@ -68,7 +69,7 @@ bool ob_call_conn(ws_conn* c, std::string_view bot_qq, std::string_view action, 
     std::lock_guard lock(g_pendCs);
     for (int i = 0; i < kPending; ++i) {
       if (!g_pend[i].used) {
-        g_pend[i] = Pend{true, echo, false, std::nullopt};
+        g_pend[i] = Pend{true, c, echo, false, std::nullopt};
         slot = i;
         break;
       }
@@ -99,16 +100,17 @@ bool ob_call_conn(ws_conn* c, std::string_view bot_qq, std::string_view action, 
   return answered;
 }
 
-void ob_reply_match(long long echo, std::string_view text) {
+void ob_reply_match(const ws_conn* c, long long echo, std::string_view text) {
   std::lock_guard lock(g_pendCs);
   for (int i = 0; i < kPending; ++i) {
-    if (!g_pend[i].used || g_pend[i].echo != echo) continue;
+    if (!g_pend[i].used || g_pend[i].echo != echo || g_pend[i].conn != c) continue;
     g_pend[i].reply = std::string(text);
     g_pend[i].answered = true;
     g_pendCv[i].notify_all();
     return;
   }
-  // A reply nobody waits for (late, or a fire-and-forget call) is dropped.
+  // A reply nobody waits for (late, a fire-and-forget call, or an echo of a
+  // call sent on another connection) is dropped.
 }
 
 bool hx_ob_call(std::string_view bot_qq, std::string_view action, std::string_view params,
@@ -125,7 +127,7 @@ bool hx_ob_call(std::string_view bot_qq, std::string_view action, std::string_vi
       if (!l.conn || !hx_ws_is_open(l.conn)) continue;
       ++open;
       if (!first) first = l.conn;
-      if (!c && !qq.empty() && qq == l.selfQq) c = l.conn;
+      if (!c && !qq.empty() && ob_qq(qq) == l.selfQq) c = l.conn;
     }
     // Without a match, another account's link may serve only when nothing
     // else is possible: no QQ was named, or there is just one link.
@@ -209,13 +211,13 @@ void hx_ob_msgcache_put(std::string_view bot_qq, std::string_view message_id, st
     std::lock_guard lock(g_msgCacheCs);
     CacheBlock* block = nullptr;
     for (auto& b : g_msgCache) {
-      if (b.used && b.qq == bot_qq) block = &b;
+      if (b.used && b.qq == ob_qq(bot_qq)) block = &b;
     }
     for (auto& b : g_msgCache) {
       if (!block && !b.used) {
         b = CacheBlock{};
         b.used = true;
-        b.qq = bot_qq.substr(0, HX_QQ_MAX);
+        b.qq = ob_qq(bot_qq);
         b.entries.resize(HX_MSGCACHE_PER_ACCOUNT);
         block = &b;
       }
@@ -239,7 +241,7 @@ std::optional<std::string> hx_ob_msgcache_get(std::string_view bot_qq, std::stri
   {
     std::lock_guard lock(g_msgCacheCs);
     for (const auto& b : g_msgCache) {
-      if (!b.used || b.qq != bot_qq) continue;
+      if (!b.used || b.qq != ob_qq(bot_qq)) continue;
       for (int j = 0; j < b.count && !found; ++j) {
         const CacheEntry& e = b.entries[static_cast<std::size_t>(
             ((b.next - 1 - j) % HX_MSGCACHE_PER_ACCOUNT + HX_MSGCACHE_PER_ACCOUNT) % HX_MSGCACHE_PER_ACCOUNT)];

@@ -47,23 +47,31 @@ void reconnect_round() {
     for (int i = 0;; ++i) {
       ObWant* w = ob_want_at(i);
       if (!w) break;
-      if (!w->used || !w->wanted || now - w->lastAttempt < interval) continue;
+      if (!w->used || !w->wanted || w->connecting || now - w->lastAttempt < interval) continue;
       if (ob_open_link_account(w->qq)) continue;
       w->lastAttempt = now;
+      w->connecting = true;
       ++w->attempts;
       due.push_back({w->qq, w->attempts, w});
     }
   }
   for (const auto& a : due) {
     std::optional<HxAccount> acc = hx_cfg_account(a.qq);
-    if (!acc || !acc->ip[0] || acc->port <= 0) continue;
+    if (!acc || !acc->ip[0] || acc->port <= 0) {
+      std::lock_guard lock(g_linkCs);
+      a.want->connecting = false;
+      continue;
+    }
     if (a.attempts == 1 || a.attempts % 10 == 0) {
       hx_logf(HX_LOG_LOGIN, acc->id, kObUp, "连接已断开，第 %d 次尝试重新连接 %s:%d（每 %d 秒一次）", a.attempts,
               acc->ip, acc->port, interval);
     } else {
       hx_dbgf("重连", "第 %d 次尝试重连 %s -> %s:%d", a.attempts, acc->id, acc->ip, acc->port);
     }
-    if (!connect(*acc, a.want)) hx_dbgf("重连", "重连发起失败（创建线程失败）：%s", acc->id);
+    if (!connect(*acc, a.want)) {
+      on_ws_fail(&a.want->user);
+      hx_dbgf("重连", "重连发起失败（创建线程失败）：%s", acc->id);
+    }
   }
 }
 
@@ -84,8 +92,12 @@ bool ob_forward_start(const HxAccount& acc) {
   {
     std::lock_guard lock(g_linkCs);
     w = ob_want_mark(acc.id);
+    if (w && w->connecting) return true;  // one connect in flight per account
+    if (w) w->connecting = true;
   }
-  return connect(acc, w);
+  if (connect(acc, w)) return true;
+  if (w) on_ws_fail(&w->user);
+  return false;
 }
 
 void ob_forward_log(const HxAccount& acc) {

@@ -53,14 +53,15 @@ void ob_dispatch(ws_conn* c, std::string_view text) {
     // Out of range (1e999, NaN) the cast would be undefined: such an echo
     // matches no call.
     const double d = echo->valuedouble;
-    ob_reply_match(std::isfinite(d) && d >= -9.2e18 && d <= 9.2e18 ? static_cast<long long>(d) : -1, text);
+    ob_reply_match(c, std::isfinite(d) && d >= -9.2e18 && d <= 9.2e18 ? static_cast<long long>(d) : -1, text);
     return;
   }
   if (cJSON_IsString(echo) && echo->valuestring) {
-    ob_reply_match(hx_to_i64(echo->valuestring, -1), text);
+    ob_reply_match(c, hx_to_i64(echo->valuestring, -1), text);
     return;
   }
-  std::string bot = ob_json_id(root.get(), "self_id");
+  // Cut once here to the form the tables store and compare.
+  std::string bot(ob_qq(ob_json_id(root.get(), "self_id")));
   if (bot.empty()) bot = "未知";
   ob_touch_link(c, bot);
   const std::string post = ob_json_str(root.get(), "post_type");
@@ -74,7 +75,7 @@ void ob_dispatch(ws_conn* c, std::string_view text) {
   } else if (post == "notice" || post == "request") {
     ob_handle_event(bot, root.get());
   } else if (post == "meta_event" && ob_json_str(root.get(), "meta_event_type") == "lifecycle") {
-    ob_lifecycle(bot == "未知" ? "" : bot, ob_json_str(root.get(), "sub_type"));
+    ob_lifecycle(c, bot == "未知" ? "" : bot, ob_json_str(root.get(), "sub_type"));
   }
 }
 

@@ -17,6 +17,11 @@
 
 inline constexpr std::size_t HX_QQ_MAX = 31;
 
+// A QQ as the tables store it: cut to HX_QQ_MAX bytes. Lookups compare this
+// form, so that an over-long id finds what it stored instead of filling a
+// table with entries nobody matches.
+inline std::string_view ob_qq(std::string_view qq) { return qq.substr(0, HX_QQ_MAX); }
+
 struct HxLink {
   ws_conn* conn;    // null: free slot; the table holds no reference of its own
   char selfQq[32];  // self_id of the latest event, or the recognised QQ
@@ -43,12 +48,16 @@ struct ObWant {
   bool wanted;
   std::int64_t lastAttempt;
   int attempts;
+  bool connecting;  // a connect is in flight (it carries this entry)
   ObConnUser user;  // what this account's connections carry
 };
 
 extern HxLink g_links[HX_MAX_LINKS];  // guarded by g_linkCs
 extern std::mutex g_linkCs;
 extern std::atomic<bool> g_stop;
+// Held while a connection's close is handled and while a reverse connection's
+// recognition tells its login, so that plugins hear the two in order.
+extern std::mutex g_obTellMu;
 
 // Set on a connection's receive thread while it runs our callbacks: a call
 // that waits for a reply there would wait for itself.
@@ -61,15 +70,18 @@ HxLink* ob_open_link_account(std::string_view qq);
 ObWant* ob_want_find(std::string_view qq);
 // The i-th entry of the wish list, null past its end.
 ObWant* ob_want_at(int i);
-// Marks the account wanted; null when the wish list is full.
+// Marks the account wanted; null when the wish list is full. An entry of an
+// account nobody wants any more, with no link and no connect in flight, is
+// taken over when no entry is free.
 ObWant* ob_want_mark(std::string_view qq);
 // Copies a QQ into a table field, cut to HX_QQ_MAX bytes.
 void ob_copy_qq(char (&dst)[32], std::string_view qq);
 
 // ---- outside g_linkCs ----
-// Stores `value` as the logged-in flag of the link of `qq` (the first link
-// for an empty QQ) and returns the previous flag; false without such a link.
-bool ob_link_swap_login(std::string_view qq, bool value);
+// Stores `value` as the logged-in flag of the link of connection `c` (without
+// one: of the first link of `qq`) and returns the previous flag; false
+// without such a link. `known_as` (optional) receives the QQ the link goes by.
+bool ob_link_swap_login(const ws_conn* c, std::string_view qq, bool value, std::string* known_as = nullptr);
 // The transport callbacks with the given user value.
 ws_callbacks ob_callbacks(ObConnUser* user);
 
@@ -96,15 +108,18 @@ void ob_reverse_forget(const std::string& qq);
 void on_ws_open(ws_conn* c, void* user);
 void on_ws_message(ws_conn* c, const char* data, std::size_t len, void* user);
 void on_ws_close(ws_conn* c, void* user);
+void on_ws_fail(void* user);
 
 // Intake -> links.
 void ob_touch_link(ws_conn* c, std::string_view self_qq);
-void ob_lifecycle(std::string_view self_qq, std::string_view sub_type);
+// A lifecycle event that arrived on `c` (null: fed in by the host itself).
+void ob_lifecycle(const ws_conn* c, std::string_view self_qq, std::string_view sub_type);
 
 // Calls: one action on one connection; reply matching from the intake.
 bool ob_call_conn(ws_conn* c, std::string_view bot_qq, std::string_view action, std::string_view params,
                   std::optional<std::string>* reply, int timeout_ms);
-void ob_reply_match(long long echo, std::string_view text);
+// Completes the call waiting for `echo` on connection `c`.
+void ob_reply_match(const ws_conn* c, long long echo, std::string_view text);
 void ob_calls_reset();
 
 // ---- what the layers above are told (through the installed hooks) ----

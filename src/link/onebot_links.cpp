@@ -15,6 +15,7 @@
 HxLink g_links[HX_MAX_LINKS];
 std::mutex g_linkCs;
 std::atomic<bool> g_stop{false};
+std::mutex g_obTellMu;
 thread_local bool t_obReceiveThread = false;
 
 namespace {
@@ -43,21 +44,21 @@ HxLink* ob_slot_of(ws_conn* c) {
 
 HxLink* ob_open_link_self(std::string_view qq) {
   for (auto& l : g_links) {
-    if (l.conn && hx_ws_is_open(l.conn) && qq == l.selfQq) return &l;
+    if (l.conn && hx_ws_is_open(l.conn) && ob_qq(qq) == l.selfQq) return &l;
   }
   return nullptr;
 }
 
 HxLink* ob_open_link_account(std::string_view qq) {
   for (auto& l : g_links) {
-    if (l.conn && hx_ws_is_open(l.conn) && qq == l.accQq) return &l;
+    if (l.conn && hx_ws_is_open(l.conn) && ob_qq(qq) == l.accQq) return &l;
   }
   return nullptr;
 }
 
 ObWant* ob_want_find(std::string_view qq) {
   for (auto& w : g_want) {
-    if (w.used && qq == w.qq) return &w;
+    if (w.used && ob_qq(qq) == w.qq) return &w;
   }
   return nullptr;
 }
@@ -66,9 +67,12 @@ ObWant* ob_want_at(int i) { return i >= 0 && i < kWants ? &g_want[i] : nullptr; 
 
 ObWant* ob_want_mark(std::string_view qq) {
   ObWant* w = ob_want_find(qq);
+  auto reusable = [](const ObWant& e) {
+    return !e.used || (!e.wanted && !e.connecting && !ob_open_link_account(e.qq));
+  };
   if (!w) {
     for (auto& e : g_want) {
-      if (!e.used) {
+      if (reusable(e)) {
         e = ObWant{};
         e.used = true;
         ob_copy_qq(e.qq, qq);
@@ -85,18 +89,19 @@ ObWant* ob_want_mark(std::string_view qq) {
   return w;
 }
 
-bool ob_link_swap_login(std::string_view qq, bool value) {
+bool ob_link_swap_login(const ws_conn* c, std::string_view qq, bool value, std::string* known_as) {
   std::lock_guard lock(g_linkCs);
   for (auto& l : g_links) {
-    if (!l.conn || (!qq.empty() && qq != l.selfQq)) continue;
+    if (!l.conn || (c ? l.conn != c : qq.empty() || ob_qq(qq) != l.selfQq)) continue;
     bool prev = l.loggedIn;
     l.loggedIn = value;
+    if (known_as) *known_as = l.reverse && l.accQq[0] ? l.accQq : l.selfQq;
     return prev;
   }
   return false;
 }
 
-ws_callbacks ob_callbacks(ObConnUser* user) { return {on_ws_open, on_ws_message, on_ws_close, user}; }
+ws_callbacks ob_callbacks(ObConnUser* user) { return {on_ws_open, on_ws_message, on_ws_close, user, on_ws_fail}; }
 
 // ---- transport callbacks ----
 
@@ -110,10 +115,14 @@ void on_ws_open(ws_conn* c, void* user) {
   const bool reverse = who && who->reverse;
   ObWant* want = who && !who->reverse ? who->want : nullptr;
   bool registered = false;
+  std::string duplicate;
   {
     std::lock_guard lock(g_linkCs);
+    if (want) want->connecting = false;
     HxLink* l = ob_slot_of(c);
-    if (!l) {
+    if (!l && want && ob_open_link_account(want->qq)) {
+      duplicate = want->qq;  // the account is online already: keep the link it has
+    } else if (!l) {
       for (auto& s : g_links) {
         if (!s.conn) {
           s = HxLink{};
@@ -131,6 +140,12 @@ void on_ws_open(ws_conn* c, void* user) {
       registered = true;
     }
   }
+  if (!duplicate.empty()) {
+    hx_logf(HX_LOG_LOGIN, duplicate.c_str(), kObUp, "账号 %s 已有正向连接，关闭多余的新连接 %s", duplicate.c_str(),
+            hx_ws_peer(c));
+    hx_ws_close(c);
+    return;
+  }
   if (!registered) return;  // all 16 slots taken: the connection stays unregistered
   hx_logf(HX_LOG_LOGIN, kObHost, kObUp, "%s通信连接成功：%s", reverse ? "反向" : "正向", hx_ws_peer(c));
   if (reverse) ob_recognition_start(hx_ws_addref(c));
@@ -138,6 +153,7 @@ void on_ws_open(ws_conn* c, void* user) {
 
 void on_ws_close(ws_conn* c, void*) {
   t_obReceiveThread = true;
+  std::lock_guard tell(g_obTellMu);
   bool found = false, reverse = false;
   std::string remembered;
   {
@@ -147,7 +163,9 @@ void on_ws_close(ws_conn* c, void*) {
       if (!found) {
         found = true;
         reverse = l.reverse;
-        if (l.loggedIn) remembered = l.selfQq;
+        // A reverse account logs out under the QQ it was recognised (and
+        // announced) as, whatever self_id its later events carried.
+        if (l.loggedIn) remembered = reverse && l.accQq[0] ? l.accQq : l.selfQq;
         l.loggedIn = false;
         if (!reverse) {
           if (ObWant* w = ob_want_find(l.accQq)) w->lastAttempt = hx_now();  // next try a full interval later
@@ -162,6 +180,13 @@ void on_ws_close(ws_conn* c, void*) {
   if (reverse && !remembered.empty()) ob_reverse_forget(remembered);
 }
 
+void on_ws_fail(void* user) {
+  const auto* who = static_cast<const ObConnUser*>(user);
+  if (!who || who->reverse || !who->want) return;
+  std::lock_guard lock(g_linkCs);
+  who->want->connecting = false;
+}
+
 // ---- intake hooks ----
 
 void ob_touch_link(ws_conn* c, std::string_view self_qq) {
@@ -173,24 +198,29 @@ void ob_touch_link(ws_conn* c, std::string_view self_qq) {
   }
 }
 
-void ob_lifecycle(std::string_view self_qq, std::string_view sub_type) {
-  std::string qq(self_qq);
+void ob_lifecycle(const ws_conn* c, std::string_view self_qq, std::string_view sub_type) {
+  std::string qq(ob_qq(self_qq));
+  if (!c && qq.empty()) return;  // nothing says which link it is about
   if (sub_type == "connect") {
     {
       // The login time is there before anyone is told of the login.
       std::lock_guard lock(g_linkCs);
       for (auto& l : g_links) {
-        if (l.conn && qq == l.selfQq) l.loginTime = hx_now();
+        if (l.conn && (c ? l.conn == c : qq == l.selfQq)) l.loginTime = hx_now();
       }
     }
-    if (!ob_link_swap_login(qq, true)) {
+    std::string known_as;
+    if (!ob_link_swap_login(c, qq, true, &known_as)) {
+      if (qq.empty()) qq = known_as;
       hx_log(HX_LOG_LOGIN, ob_source(qq), kObUp, "通知登录成功");
       ob_tell_login(qq, 1);
       if (!qq.empty()) hx_ob_stat_refresh_roster(qq);
     }
     return;
   }
-  if (ob_link_swap_login(qq, false)) {
+  std::string known_as;
+  if (ob_link_swap_login(c, qq, false, &known_as)) {
+    if (qq.empty()) qq = known_as;
     hx_log(HX_LOG_LOGIN, ob_source(qq), kObDown, "连接断开");
     ob_tell_login(qq, 0);
   }

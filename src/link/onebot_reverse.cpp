@@ -18,6 +18,7 @@ namespace {
 constexpr int kRecognitionThreads = 16;
 constexpr int kRecognitionWaitMs = 5000;
 constexpr int kRecognitionStopMs = 6000;
+constexpr int kAliveProbeMs = 2000;  // how long an older link of the same QQ gets to answer a ping
 
 ObConnUser g_reverseUser{true, nullptr};
 
@@ -75,49 +76,85 @@ void recognise(ws_conn* c) {
   ip = ip.substr(0, 255);
   const char* shown = who->nick.empty() ? "(未取到)" : who->nick.c_str();
 
-  // The new connection takes over from an older one of the same account: a
-  // backend that reconnected before its old connection was seen to drop must
-  // not leave a stale link (nor tell the plugins of a second login).
-  std::vector<ws_conn*> stale;
+  // An older connection of the same account: a backend that reconnected
+  // before its old connection was seen to drop must not leave a stale link
+  // (nor tell the plugins of a second login). But without a token anyone who
+  // reaches the port can claim a QQ: an old link that still answers a ping
+  // keeps its place, and the newcomer is the one closed.
+  std::vector<ws_conn*> older;
   {
     std::lock_guard lock(g_linkCs);
-    HxLink* mine = ob_slot_of(c);
-    bool inherited = false;
+    if (!ob_slot_of(c)) return;  // closed while we asked: nothing to recognise
     for (auto& l : g_links) {
-      if (!l.conn || l.conn == c || !l.reverse || qq != l.accQq) continue;
-      inherited |= l.loggedIn;
-      stale.push_back(hx_ws_addref(l.conn));
-      l = HxLink{};
+      if (l.conn && l.conn != c && l.reverse && qq == l.accQq) older.push_back(hx_ws_addref(l.conn));
     }
-    if (mine) {
-      ob_copy_qq(mine->accQq, qq);
-      ob_copy_qq(mine->selfQq, qq);
-      mine->loginTime = hx_now();
-      mine->loggedIn |= inherited;
+  }
+  bool old_alive = false;
+  for (ws_conn* old : older) {
+    if (!old_alive && hx_ws_is_open(old) && hx_ws_ping_wait(old, kAliveProbeMs)) old_alive = true;
+  }
+  if (old_alive) {
+    for (ws_conn* old : older) hx_ws_release(old);
+    hx_logf(HX_LOG_ERROR, qq.c_str(), kObErr, "反向通信接入：QQ=%s 已有在线且仍有响应的连接，关闭新连接 %s", qq.c_str(),
+            peer.c_str());
+    hx_ws_close(c);
+    return;
+  }
+  // The login notice and the close of this connection are told in order:
+  // a close waits for the notice, or comes first and leaves nothing to tell.
+  std::lock_guard tell(g_obTellMu);
+  auto drop_older = [&older](bool close) {
+    for (ws_conn* old : older) {
+      if (close) hx_ws_close(old);
+      hx_ws_release(old);
+    }
+  };
+  {
+    std::lock_guard lock(g_linkCs);
+    if (!ob_slot_of(c)) {  // closed meanwhile
+      drop_older(false);
+      return;
     }
   }
   const HxAccountAdd added = hx_cfg_account_add(qq, ip, port, who->nick);
-  for (ws_conn* old : stale) {
-    hx_ws_close(old);
-    hx_ws_release(old);
+  if (added == HxAccountAdd::full) {
+    drop_older(false);
+    hx_logf(HX_LOG_ERROR, kObHost, kObErr, "反向通信接入：账号列表已满（%d），忽略接入 QQ=%s", HX_MAX_ACCOUNTS,
+            qq.c_str());
+    return;
   }
-  switch (added) {
-    case HxAccountAdd::known:
-      hx_logf(HX_LOG_LOGIN, qq.c_str(), kObUp,
-              "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（账号列表中已存在，仅刷新昵称）", qq.c_str(), shown,
-              ip.c_str(), port);
-      break;
-    case HxAccountAdd::full:
-      hx_logf(HX_LOG_ERROR, kObHost, kObErr, "反向通信接入：账号列表已满（%d），忽略接入 QQ=%s", HX_MAX_ACCOUNTS,
-              qq.c_str());
+  bool told_before = false;
+  {
+    std::lock_guard lock(g_linkCs);
+    HxLink* mine = ob_slot_of(c);
+    if (mine) {
+      for (auto& l : g_links) {
+        if (!l.conn || l.conn == c || !l.reverse || qq != l.accQq) continue;
+        told_before |= l.loggedIn;
+        l = HxLink{};
+      }
+      ob_copy_qq(mine->accQq, qq);
+      ob_copy_qq(mine->selfQq, qq);
+      mine->loginTime = hx_now();
+      told_before |= mine->loggedIn;
+      mine->loggedIn = true;
+    }
+    if (!mine) {  // logged out meanwhile: what was added goes again
+      drop_older(false);
+      if (added == HxAccountAdd::added) hx_cfg_account_remove(qq);
       return;
-    case HxAccountAdd::added:
-      hx_logf(HX_LOG_LOGIN, qq.c_str(), kObUp,
-              "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（已加入账号列表，不写盘）", qq.c_str(), shown, ip.c_str(),
-              port);
-      break;
+    }
   }
-  if (!ob_link_swap_login(qq, true)) {
+  drop_older(true);
+  if (added == HxAccountAdd::known) {
+    hx_logf(HX_LOG_LOGIN, qq.c_str(), kObUp,
+            "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（账号列表中已存在，仅刷新昵称）", qq.c_str(), shown,
+            ip.c_str(), port);
+  } else {
+    hx_logf(HX_LOG_LOGIN, qq.c_str(), kObUp, "反向通信接入识别成功：QQ=%s 昵称=%s 来自=%s:%d（已加入账号列表，不写盘）",
+            qq.c_str(), shown, ip.c_str(), port);
+  }
+  if (!told_before) {
     hx_log(HX_LOG_LOGIN, qq.c_str(), kObUp, "通知登录成功（反向接入识别）");
     ob_tell_login(qq, 1);
     hx_ob_stat_refresh_roster(qq);
@@ -134,6 +171,10 @@ bool ob_server_start() {
   g_server = hx_ws_server_start("0.0.0.0", port, g_cfg.token, ob_callbacks(&g_reverseUser));
   if (g_server) {
     hx_logf(HX_LOG_LOGIN, kObHost, kObUp, "已启动反向通信，监听端口 %d，等待后端连入", hx_ws_server_port(g_server));
+    if (!g_cfg.token[0]) {
+      hx_log(HX_LOG_ERROR, kObHost, kObErr,
+             "警告：反向通信未设置钥匙，任何能连到该端口的程序都能冒充任意 QQ 接入（请在设置里填写钥匙）");
+    }
     return true;
   }
   hx_logf(HX_LOG_ERROR, kObHost, kObErr, "反向通信监听 %d 端口失败", port);

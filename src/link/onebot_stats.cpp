@@ -19,7 +19,7 @@ std::mutex g_statCs;
 
 Stat* stat_slot(std::string_view qq, bool create) {
   for (auto& s : g_stat) {
-    if (s.used && qq == s.qq) return &s;
+    if (s.used && ob_qq(qq) == s.qq) return &s;
   }
   if (!create) return nullptr;
   for (auto& s : g_stat) {

@@ -2,10 +2,12 @@
 // transport. The byte-level protocol is in ws_proto.
 #include "link/ws.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -26,7 +28,8 @@ struct ws_conn {
   std::mutex sendMu;            // keeps frames whole on the wire
   std::mutex endMu;
   std::condition_variable endCv;
-  bool ended = false;  // guarded by endMu: the receive thread is done
+  bool ended = false;       // guarded by endMu: the receive thread is done
+  std::uint64_t pongs = 0;  // guarded by endMu
 };
 
 struct ws_server {
@@ -37,15 +40,17 @@ struct ws_server {
   ws_callbacks cb{};
   std::atomic<bool> stop{false};
   std::mutex mu;
-  std::vector<ws_conn*> conns;  // guarded by mu; one reference each
+  std::vector<ws_conn*> conns;            // guarded by mu; one reference each
+  std::vector<const SysSocket*> shaking;  // guarded by mu: sockets in their handshake
   std::mutex endMu;
   std::condition_variable endCv;
   bool acceptEnded = false;  // guarded by endMu
+  int handshakes = 0;        // guarded by endMu: handshake threads still running
 };
 
 namespace {
 
-constexpr int kHandshakeTimeoutMs = 5000;
+using Clock = std::chrono::steady_clock;
 constexpr std::size_t kGatherMax = 4096;  // frames up to this size go out in one send
 
 // Threads of this module still running (receive, accept and connect threads).
@@ -85,12 +90,20 @@ bool send_all(const SysSocket& s, const void* data, std::size_t len) {
   return true;
 }
 
+int ms_left(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
 // Reads a handshake head one byte at a time (nothing of what follows it is
-// taken) until CR LF CR LF or `max` bytes.
-bool read_head(const SysSocket& s, std::size_t max, std::string& head) {
+// taken) until CR LF CR LF or `max` bytes; false when the deadline passes
+// first, however the peer spaces its bytes.
+bool read_head(const SysSocket& s, std::size_t max, Clock::time_point deadline, std::string& head) {
   head.clear();
   char c;
   while (head.size() < max) {
+    const int left = ms_left(deadline);
+    if (left <= 0 || !sys_tcp_recv_timeout(s, left)) return false;
     if (sys_tcp_recv(s, &c, 1) != 1) return false;
     head += c;
     if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) return true;
@@ -145,6 +158,13 @@ class ConnEvents : public WsEvents {
     if (c_->cb.on_message) c_->cb.on_message(c_, data, len, c_->cb.user);
   }
   void on_ping(const char* payload, std::size_t len) override { send_frame(c_, WS_PONG, payload, len); }
+  void on_pong() override {
+    {
+      std::lock_guard lock(c_->endMu);
+      ++c_->pongs;
+    }
+    c_->endCv.notify_all();
+  }
 
  private:
   ws_conn* c_;
@@ -205,27 +225,36 @@ struct ClientArgs {
   ws_callbacks cb;
 };
 
-void client_thread(const ClientArgs& a) {
-  SysSocket s = sys_tcp_connect(a.host, static_cast<std::uint16_t>(a.port));
-  if (!s.valid()) return;
+bool client_connect(const ClientArgs& a) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WS_HANDSHAKE_TIMEOUT_MS);
+  SysSocket s = sys_tcp_connect(a.host, static_cast<std::uint16_t>(a.port), WS_HANDSHAKE_TIMEOUT_MS);
+  if (!s.valid()) return false;
   sys_tcp_nodelay(s);
   std::uint8_t raw[16];
   std::mt19937_64 rng(random_seed());
   for (auto& b : raw) b = static_cast<std::uint8_t>(rng());
   std::string request = ws_client_request(a.path, a.host, a.port, b64_encode(raw, sizeof raw), a.token);
+  sys_tcp_send_timeout(s, std::max(ms_left(deadline), 1));
   std::string head;
-  if (!send_all(s, request.data(), request.size()) || !read_head(s, WS_CLIENT_HEAD_MAX, head) ||
+  if (!send_all(s, request.data(), request.size()) || !read_head(s, WS_CLIENT_HEAD_MAX, deadline, head) ||
       !ws_response_ok(head)) {
-    return;
+    return false;
   }
-  conn_create(std::move(s), true, a.cb, 0);
+  sys_tcp_recv_timeout(s, 0);
+  return conn_create(std::move(s), true, a.cb, 0) != nullptr;
 }
 
-void server_handshake(ws_server* srv, SysSocket s) {
-  // A peer that stalls in its handshake must not hold the accept thread.
-  sys_tcp_recv_timeout(s, kHandshakeTimeoutMs);
+void client_thread(const ClientArgs& a) {
+  if (!client_connect(a) && a.cb.on_fail) a.cb.on_fail(a.cb.user);
+}
+
+// Runs on a thread of its own (counted in srv->handshakes), so that a peer
+// that stalls holds nobody else up; WS_HANDSHAKE_TIMEOUT_MS bounds it.
+void server_handshake(ws_server* srv, SysSocket& s) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WS_HANDSHAKE_TIMEOUT_MS);
+  sys_tcp_send_timeout(s, WS_HANDSHAKE_TIMEOUT_MS);
   std::string head;
-  if (!read_head(s, WS_SERVER_HEAD_MAX, head)) return;
+  if (!read_head(s, WS_SERVER_HEAD_MAX, deadline, head)) return;
   WsRequest req;
   switch (ws_parse_request(head, srv->token, &req)) {
     case WsRequestVerdict::drop:
@@ -251,7 +280,26 @@ void server_handshake(ws_server* srv, SysSocket s) {
   if (!send_all(s, response.data(), response.size())) return;
   sys_tcp_recv_timeout(s, 0);
   sys_tcp_nodelay(s);
+  // The socket moves into the connection: it leaves the handshake list first.
+  std::erase(srv->shaking, &s);
   if (ws_conn* c = conn_create(std::move(s), false, srv->cb, 1)) srv->conns.push_back(c);
+}
+
+void handshake_thread(ws_server* srv, SysSocket s) {
+  {
+    std::lock_guard lock(srv->mu);
+    if (srv->stop) s.close();
+    srv->shaking.push_back(&s);
+  }
+  if (s.valid()) server_handshake(srv, s);
+  {
+    std::lock_guard lock(srv->mu);
+    std::erase(srv->shaking, &s);
+  }
+  // Notified under the lock: once it is released the stopper may free srv.
+  std::lock_guard lock(srv->endMu);
+  --srv->handshakes;
+  srv->endCv.notify_all();
 }
 
 void server_thread(ws_server* srv) {
@@ -262,7 +310,20 @@ void server_thread(ws_server* srv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       continue;
     }
-    server_handshake(srv, std::move(s));
+    {
+      std::lock_guard lock(srv->endMu);
+      if (srv->handshakes >= WS_MAX_SERVER_HANDSHAKES) continue;  // closed unanswered
+      ++srv->handshakes;
+    }
+    auto* sock = new (std::nothrow) SysSocket(std::move(s));
+    if (!sock || !start_counted([srv, sock] {
+          std::unique_ptr<SysSocket> owned(sock);
+          handshake_thread(srv, std::move(*owned));
+        })) {
+      delete sock;
+      std::lock_guard lock(srv->endMu);
+      --srv->handshakes;
+    }
   }
   // Notified under the lock: once it is released the stopper may free srv.
   std::lock_guard lock(srv->endMu);
@@ -319,9 +380,13 @@ int hx_ws_server_stop(ws_server* srv) {
   {
     std::lock_guard lock(srv->mu);
     for (ws_conn* c : srv->conns) hx_ws_close(c);
+    for (const SysSocket* s : srv->shaking) sys_tcp_shutdown(*s);
   }
   std::unique_lock end(srv->endMu);
-  if (!srv->endCv.wait_for(end, std::chrono::milliseconds(5000), [srv] { return srv->acceptEnded; })) return 1;
+  if (!srv->endCv.wait_for(end, std::chrono::milliseconds(5000),
+                           [srv] { return srv->acceptEnded && srv->handshakes == 0; })) {
+    return 1;
+  }
   end.unlock();
   {
     std::lock_guard lock(srv->mu);
@@ -341,6 +406,20 @@ std::size_t hx_ws_send_text(ws_conn* c, const char* text) {
 }
 
 std::size_t hx_ws_ping(ws_conn* c) { return send_frame(c, WS_PING, nullptr, 0); }
+
+bool hx_ws_ping_wait(ws_conn* c, int ms) {
+  if (!c) return false;
+  std::uint64_t before;
+  {
+    std::lock_guard lock(c->endMu);
+    before = c->pongs;
+  }
+  if (send_frame(c, WS_PING, nullptr, 0) == 0) return false;
+  std::unique_lock lock(c->endMu);
+  return c->endCv.wait_for(lock, std::chrono::milliseconds(ms), [c, before] {
+    return c->pongs != before || c->ended;
+  }) && !c->ended;
+}
 
 void hx_ws_close(ws_conn* c) {
   if (!c) return;

@@ -24,9 +24,18 @@ struct ws_callbacks {
   // Once, on the receive thread, when the connection ends for any reason.
   void (*on_close)(ws_conn* c, void* user);
   void* user;
+  // Clients only, optional: once, on the connect thread, when the connect or
+  // the handshake failed (no connection was opened).
+  void (*on_fail)(void* user) = nullptr;
 };
 
 inline constexpr int WS_MAX_SERVER_CONNS = 16;
+// The longest a handshake may take, from connect (client) or accept (server)
+// to the upgraded connection.
+inline constexpr int WS_HANDSHAKE_TIMEOUT_MS = 5000;
+// Server handshakes in progress at once; a connection beyond them is closed
+// unanswered. Each runs on a thread of its own, so a slow one holds no other.
+inline constexpr int WS_MAX_SERVER_HANDSHAKES = 64;
 
 // Starts and releases the socket library.
 bool hx_ws_global_init();
@@ -34,8 +43,9 @@ void hx_ws_global_free();
 
 // Starts a thread that connects to ws://host:port/path (host defaults to
 // 127.0.0.1, path to "/"; a non-empty token goes into an Authorization
-// header). True when the thread started; success shows only as on_open, and
-// a failed connect or handshake reports nothing.
+// header). True when the thread started; success shows as on_open, failure
+// as on_fail. The connect and the handshake together get
+// WS_HANDSHAKE_TIMEOUT_MS.
 bool hx_ws_client_start(const char* host, int port, const char* path, const char* token, ws_callbacks cb);
 
 // Listens on bind:port (empty or "0.0.0.0": every interface; port 0: any
@@ -53,6 +63,9 @@ int hx_ws_server_port(const ws_server* s);
 std::size_t hx_ws_send(ws_conn* c, const void* data, std::size_t len);
 std::size_t hx_ws_send_text(ws_conn* c, const char* text);
 std::size_t hx_ws_ping(ws_conn* c);
+// Sends a ping and waits up to `ms` for a pong; false when none came (or the
+// connection ended). Not on the connection's own receive thread.
+bool hx_ws_ping_wait(ws_conn* c, int ms);
 // Sends a close frame if open, then shuts the socket down (ending the
 // receive thread). Frees nothing.
 void hx_ws_close(ws_conn* c);

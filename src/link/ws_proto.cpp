@@ -289,7 +289,9 @@ WsReader::Result WsReader::process(WsEvents& events) {
       return Result::closed;
     } else if (op == WS_PING) {
       events.on_ping(payload, n);
+    } else if (op == WS_PONG) {
+      events.on_pong();
     }
-    // Opcodes 3..7 are dropped; pong and 11..15 are ignored.
+    // Opcodes 3..7 are dropped; 11..15 are ignored.
   }
 }

@@ -70,6 +70,7 @@ class WsEvents {
   virtual ~WsEvents() = default;
   virtual void on_message(const char* data, std::size_t len) = 0;
   virtual void on_ping(const char* payload, std::size_t len) = 0;
+  virtual void on_pong() {}
 };
 
 // Reads frames from a byte stream: callers write into space(), commit() what

@@ -48,8 +48,9 @@ SysSocket sys_tcp_listen(std::string_view ip, std::uint16_t port, std::uint16_t*
 // Waits for a connection; `peer` (optional) receives "a.b.c.d:port".
 // An invalid socket when the listener was shut down or failed.
 SysSocket sys_tcp_accept(const SysSocket& listener, std::string* peer);
-// Connects to an IPv4 address or host name. Invalid on failure.
-SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port);
+// Connects to an IPv4 address or host name, giving up on each address after
+// `timeout_ms` (0: the system's own limit). Invalid on failure.
+SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port, int timeout_ms = 0);
 
 // Socket options: no Nagle delay; a limit on how long one send may block.
 bool sys_tcp_nodelay(const SysSocket& s);

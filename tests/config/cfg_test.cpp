@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/cfg.h"
+#include "config/ini.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "support/temp_dir.h"
@@ -134,6 +135,21 @@ TEST_F(Cfg, FailedSaveKeepsTheOldFileAndIsLogged) {
   EXPECT_FALSE(hx_cfg_save());
   EXPECT_EQ(hx_read_file(hx_cfg_ini_path()), "[设置]\r\n颜色=2\r\n");
   EXPECT_TRUE(logged("配置保存失败：" + hx_cfg_ini_path()));
+}
+
+TEST_F(Cfg, SaveThatCannotStoreEverySettingSaysSo) {
+  // A settings section already full of keys of its own: ours find no room.
+  std::string keys;
+  for (int i = 0; i < HX_INI_MAX_KEYS; ++i) keys += "k" + std::to_string(i) + "=v\r\n";
+  write_settings(keys);
+  hx_cfg_load();
+  g_cfg.color = 4;
+  EXPECT_FALSE(hx_cfg_save());
+  bool told = false;
+  hx_log_entry e;
+  for (int i = 0; hx_log_at(i, &e); ++i) told |= std::string(e.text).rfind("配置保存不完整：", 0) == 0;
+  EXPECT_TRUE(told);
+  EXPECT_NE(hx_read_file(hx_cfg_ini_path())->find("k255=v\r\n"), std::string::npos) << "what was there is kept";
 }
 
 TEST_F(Cfg, AccountFilesNamesPortsAndEncodings) {

@@ -1,6 +1,9 @@
 // Reading, atomic writing and directories.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "foundation/util.h"
 #include "support/temp_dir.h"
 #include "sys/files.h"
@@ -11,7 +14,14 @@ class Files : public ::testing::Test {
  protected:
   void TearDown() override { sys_files_inject_failures(0, 0); }
 
-  bool tmp_left(const std::string& target) { return hx_file_exists(target + ".hxtmp"); }
+  // Whether a write left a temporary next to its target.
+  bool tmp_left(const std::string& target) {
+    const std::string name = target.substr(target.find_last_of("/\\") + 1);
+    for (const HxDirEntry& e : hx_list_dir(dir.path())) {
+      if (e.name.rfind(name + ".", 0) == 0 && hx_ends_with_ci(e.name, ".hxtmp")) return true;
+    }
+    return false;
+  }
 
   TempDir dir;
 };
@@ -46,6 +56,23 @@ TEST_F(Files, FailedWriteKeepsTheOldFileAndNoTemporary) {
     EXPECT_EQ(hx_read_file(path), "old content") << c.name;
     EXPECT_FALSE(tmp_left(path)) << c.name;
   }
+}
+
+TEST_F(Files, ConcurrentWritersOfOneFileEachReplaceItWhole) {
+  const std::string path = dir / "shared.txt";
+  const std::string a(20000, 'a'), b(30000, 'b');
+  std::atomic<int> failed{0};
+  auto writer = [&](const std::string& content) {
+    for (int i = 0; i < 200; ++i) failed += hx_write_file(path, content) ? 0 : 1;
+  };
+  std::thread first(writer, a), second(writer, b);
+  first.join();
+  second.join();
+  EXPECT_EQ(failed.load(), 0);
+  const std::optional<std::string> now = hx_read_file(path);
+  ASSERT_TRUE(now);
+  EXPECT_TRUE(*now == a || *now == b) << "a mix of both writers: " << now->size() << " bytes";
+  EXPECT_FALSE(tmp_left(path));
 }
 
 TEST_F(Files, WriteIntoAMissingDirectoryFails) {

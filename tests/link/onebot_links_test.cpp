@@ -16,6 +16,7 @@
 #include "support/plugin_capture.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
+#include "support/ws_helpers.h"
 #include "sys/clock.h"
 #include "sys/net.h"
 #include "sys/process.h"
@@ -218,16 +219,108 @@ TEST_F(ReverseLinks, FullAccountListIgnoresTheNewcomer) {
   EXPECT_EQ(hx_cfg_bot("77777"), nullptr);
 }
 
-TEST_F(ReverseLinks, ReconnectUnderTheSameQqReplacesTheOldLink) {
-  Backend first({"reverse", "--url", url, "--token", "tok", "--self-id", "88888"});
+// Reads what the host sends until it closes the connection.
+bool closed_by_host(RawPeer& peer, int ms) {
+  while (peer.read_text_frame(ms)) {
+  }
+  return peer.at_eof(100);
+}
+
+TEST_F(ReverseLinks, ASilentOldLinkGivesWayToANewConnectionOfItsQq) {
+  HandBackend first(g_cfg.reversePort, "tok");
+  ASSERT_TRUE(first.upgraded());
+  ASSERT_TRUE(first.answer_login(first.next_echo("get_login_info"), "88888"));
   ASSERT_TRUE(wait_until([] { return count_notified("+88888") == 1; }));
+  // The first one goes quiet without closing (it answers no ping): the
+  // backend reconnected before its old connection was seen to drop.
   Backend second({"reverse", "--url", url, "--token", "tok", "--self-id", "88888"});
-  ASSERT_TRUE(wait_until([&] { return first.output().find("CLOSED") != std::string::npos; }));
+  EXPECT_TRUE(closed_by_host(first.peer, 10000));
   ASSERT_TRUE(wait_until([] { return hx_ob_link_count() == 1; }));
   EXPECT_EQ(g_cfg.accountCount, 1);
   EXPECT_EQ(count_notified("+88888"), 1) << "the account never went away";
   EXPECT_EQ(count_notified("-88888"), 0);
   EXPECT_TRUE(hx_ob_online("88888"));
+  EXPECT_EQ(second.output().find("CLOSED"), std::string::npos);
+}
+
+TEST_F(ReverseLinks, AnOldLinkThatStillAnswersKeepsItsQq) {
+  Backend first({"reverse", "--url", url, "--token", "tok", "--self-id", "88888"});
+  ASSERT_TRUE(wait_until([] { return count_notified("+88888") == 1; }));
+  Backend second({"reverse", "--url", url, "--token", "tok", "--self-id", "88888"});
+  ASSERT_TRUE(wait_until([&] { return second.output().find("CLOSED") != std::string::npos; }));
+  EXPECT_EQ(count_logged("反向通信接入：QQ=88888 已有在线且仍有响应的连接，关闭新连接 127.0.0.1:"), 1);
+  ASSERT_TRUE(wait_until([] { return hx_ob_link_count() == 1; }));
+  EXPECT_EQ(first.output().find("CLOSED"), std::string::npos);
+  EXPECT_TRUE(hx_ob_online("88888"));
+  EXPECT_EQ(count_notified("-88888"), 0);
+}
+
+TEST_F(ReverseLinks, AReplyCountsOnlyOnTheConnectionItsCallWentOut) {
+  HandBackend quiet(g_cfg.reversePort, "tok"), forger(g_cfg.reversePort, "tok");
+  ASSERT_TRUE(quiet.upgraded() && forger.upgraded());
+  const long long quiet_echo = quiet.next_echo("get_login_info");
+  const long long own_echo = forger.next_echo("get_login_info");
+  ASSERT_GE(quiet_echo, 0);
+  ASSERT_GE(own_echo, 0);
+  // The forger answers the other connection's question first, naming a QQ for it.
+  ASSERT_TRUE(forger.answer_login(quiet_echo, "99999"));
+  ASSERT_TRUE(forger.answer_login(own_echo, "55555"));
+  ASSERT_TRUE(wait_until([] { return count_notified("+55555") == 1; }));
+  ASSERT_TRUE(wait_until([] { return count_logged("5 秒内未响应 get_login_info") == 1; }, 12000));
+  EXPECT_EQ(hx_cfg_bot("99999"), nullptr);
+  EXPECT_EQ(count_notified("+99999"), 0);
+}
+
+TEST_F(ReverseLinks, RecognitionThatEndsAfterTheCloseLeavesNoLogin) {
+  // Each backend answers and hangs up at once: its recognition and its close race.
+  for (int i = 0; i < 20; ++i) {
+    HandBackend b(g_cfg.reversePort, "tok");
+    ASSERT_TRUE(b.upgraded());
+    ASSERT_TRUE(b.answer_login(b.next_echo("get_login_info"), std::to_string(70000 + i)));
+  }
+  ASSERT_TRUE(wait_until([] { return hx_ob_link_count() == 0; }));
+  hold_for(1000);
+  for (int i = 0; i < 20; ++i) {
+    const std::string qq = std::to_string(70000 + i);
+    EXPECT_EQ(count_notified("+" + qq), count_notified("-" + qq)) << qq;
+    EXPECT_EQ(hx_cfg_bot(qq), nullptr) << qq;
+  }
+}
+
+TEST_F(ReverseLinks, LifecycleWithoutSelfIdIsAboutTheLinkThatCarriedIt) {
+  HandBackend a(g_cfg.reversePort, "tok"), b(g_cfg.reversePort, "tok");
+  ASSERT_TRUE(a.answer_login(a.next_echo("get_login_info"), "11111"));
+  ASSERT_TRUE(wait_until([] { return count_notified("+11111") == 1; }));
+  ASSERT_TRUE(b.answer_login(b.next_echo("get_login_info"), "22222"));
+  ASSERT_TRUE(wait_until([] { return count_notified("+22222") == 1; }));
+  ASSERT_TRUE(b.peer.send_text(R"({"post_type":"meta_event","meta_event_type":"lifecycle","sub_type":"disable"})"));
+  ASSERT_TRUE(wait_until([] { return count_notified("-22222") == 1; }));
+  EXPECT_EQ(count_notified("-11111"), 0);
+}
+
+TEST_F(ReverseLinks, AnAccountLeavesUnderTheQqItWasRecognisedAs) {
+  {
+    HandBackend b(g_cfg.reversePort, "tok");
+    ASSERT_TRUE(b.answer_login(b.next_echo("get_login_info"), "33333"));
+    ASSERT_TRUE(wait_until([] { return count_notified("+33333") == 1; }));
+    // Later events name another self_id.
+    ASSERT_TRUE(b.peer.send_text(
+        R"({"self_id":44444,"post_type":"message","message_type":"private","user_id":5,"message":"hi","message_id":1})"));
+    ASSERT_TRUE(wait_until([] { return hx_ob_online("44444"); }));
+  }
+  ASSERT_TRUE(wait_until([] { return hx_ob_link_count() == 0; }));
+  ASSERT_TRUE(wait_until([] { return hx_cfg_bot("33333") == nullptr; }));
+  EXPECT_EQ(count_notified("-33333"), 1);
+  EXPECT_EQ(count_notified("-44444"), 0);
+}
+
+TEST_F(ReverseLinks, NoTokenIsWarnedOf) {
+  hx_ob_stop();
+  g_cfg.token[0] = '\0';
+  hx_ob_init();
+  std::string result;
+  ASSERT_EQ(hx_ob_auto_login_all(result), 1) << result;
+  EXPECT_EQ(count_logged("警告：反向通信未设置钥匙"), 1);
 }
 
 TEST_F(Links, HeartbeatPingsIdleLinks) {

@@ -2,6 +2,9 @@
 
 #include <chrono>
 
+#include <cjson/cJSON.h>
+
+#include "foundation/json.h"
 #include "link/ws_proto.h"
 #include "support/temp_dir.h"
 
@@ -116,6 +119,27 @@ bool RawPeer::at_eof(int ms) {
   return sys_tcp_recv(sock_, &c, 1) == 0;
 }
 
+std::optional<std::string> RawPeer::read_text_frame(int ms) {
+  for (;;) {
+    const std::string head = read(2, ms);
+    if (head.size() < 2) return std::nullopt;
+    const int opcode = static_cast<std::uint8_t>(head[0]) & 0x0F;
+    std::uint64_t len = static_cast<std::uint8_t>(head[1]) & 0x7F;
+    if (len >= 126) {
+      const std::string ext = read(len == 126 ? 2 : 8, ms);
+      if (ext.size() != (len == 126 ? 2u : 8u)) return std::nullopt;
+      len = 0;
+      for (char b : ext) len = len << 8 | static_cast<std::uint8_t>(b);
+    }
+    std::string payload = read(static_cast<std::size_t>(len), ms);
+    if (payload.size() != len) return std::nullopt;
+    if (opcode == WS_TEXT) return payload;
+    if (opcode == WS_CLOSE) return std::nullopt;
+  }
+}
+
+bool RawPeer::send_text(const std::string& text) { return send(ws_client_frame(0x81, text)); }
+
 std::string ws_client_frame(std::uint8_t first_byte, const std::string& payload, std::uint64_t announced) {
   std::uint8_t key[4] = {0xA1, 0xB2, 0xC3, 0xD4}, hdr[14];
   std::size_t h = ws_frame_header(first_byte & 0x0F, announced == ~0ull ? payload.size() : announced, key, hdr);
@@ -123,4 +147,26 @@ std::string ws_client_frame(std::uint8_t first_byte, const std::string& payload,
   std::string body = payload;
   ws_mask(body.data(), body.size(), key);
   return std::string(reinterpret_cast<char*>(hdr), h) + body;
+}
+
+HandBackend::HandBackend(int port, const std::string& token) : peer(port) {
+  upgraded_ = peer.connected() && peer.upgrade("/", token.empty() ? "" : "Authorization: Bearer " + token + "\r\n");
+}
+
+long long HandBackend::next_echo(const std::string& action, int ms) {
+  for (;;) {
+    std::optional<std::string> text = peer.read_text_frame(ms);
+    if (!text) return -1;
+    HxJson request(cJSON_Parse(text->c_str()));
+    const cJSON* a = cJSON_GetObjectItemCaseSensitive(request.get(), "action");
+    const cJSON* echo = cJSON_GetObjectItemCaseSensitive(request.get(), "echo");
+    if (cJSON_IsString(a) && action == a->valuestring && cJSON_IsNumber(echo)) {
+      return static_cast<long long>(echo->valuedouble);
+    }
+  }
+}
+
+bool HandBackend::answer_login(long long echo, const std::string& qq) {
+  return peer.send_text(R"({"status":"ok","retcode":0,"data":{"user_id":)" + qq + R"(,"nickname":"手"},"echo":)" +
+                        std::to_string(echo) + "}");
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,13 @@ class RawPeer {
   bool upgrade(const std::string& path = "/", const std::string& headers = "");
   // True when the peer closed the connection with nothing more sent.
   bool at_eof(int ms = 3000);
+  // The payload of the next text frame from a server (unmasked frames; pings
+  // and other control frames are skipped unanswered); nullopt when none
+  // came within `ms` or the stream ended.
+  std::optional<std::string> read_text_frame(int ms = 3000);
+  // Sends one masked text frame.
+  bool send_text(const std::string& text);
+  void close() { sock_.close(); }
 
  private:
   SysSocket sock_;
@@ -63,3 +71,20 @@ class RawPeer {
 
 // A client frame (masked, FIN set unless told) with a raw first byte.
 std::string ws_client_frame(std::uint8_t first_byte, const std::string& payload, std::uint64_t announced = ~0ull);
+
+// A reverse backend played by hand over a raw socket: it answers only what
+// the test tells it to, and never a ping.
+class HandBackend {
+ public:
+  HandBackend(int port, const std::string& token);
+  bool upgraded() const { return upgraded_; }
+  // The echo of the host's next request for `action` (other requests are
+  // skipped); -1 when none came within `ms`.
+  long long next_echo(const std::string& action, int ms = 5000);
+  // Answers a get_login_info request as `qq`.
+  bool answer_login(long long echo, const std::string& qq);
+  RawPeer peer;
+
+ private:
+  bool upgraded_ = false;
+};

@@ -1,7 +1,9 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,7 +64,30 @@ SysSocket sys_tcp_accept(const SysSocket& listener, std::string* peer) {
   return SysSocket(fd);
 }
 
-SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port) {
+namespace {
+
+// connect() that gives up after `ms` (0: blocks as long as the system lets it).
+bool connect_within(int fd, const sockaddr* addr, socklen_t len, int ms) {
+  if (ms <= 0) return ::connect(fd, addr, len) == 0;
+  const int flags = ::fcntl(fd, F_GETFL, 0);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  bool ok = ::connect(fd, addr, len) == 0;
+  if (!ok && errno == EINPROGRESS) {
+    pollfd p{fd, POLLOUT, 0};
+    int n;
+    do {
+      n = ::poll(&p, 1, ms);
+    } while (n < 0 && errno == EINTR);
+    int err = 0;
+    socklen_t err_len = sizeof err;
+    ok = n == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &err_len) == 0 && err == 0;
+  }
+  return ::fcntl(fd, F_SETFL, flags) == 0 && ok;
+}
+
+}  // namespace
+
+SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port, int timeout_ms) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -72,7 +97,7 @@ SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port) {
   for (addrinfo* a = list; a; a = a->ai_next) {
     SysSocket c(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
     if (c.handle() < 0) continue;
-    if (::connect(fd_of(c), a->ai_addr, a->ai_addrlen) == 0) {
+    if (connect_within(fd_of(c), a->ai_addr, a->ai_addrlen, timeout_ms)) {
       s = std::move(c);
       break;
     }

@@ -13,6 +13,8 @@ BOOL WINAPI on_ctrl(DWORD) {
 }
 }  // namespace
 
+void sys_stop_signals_hold() {}
+
 void sys_console_init(std::function<void()> on_stop) {
   g_onStop = std::move(on_stop);
   SetConsoleOutputCP(CP_UTF8);

@@ -59,7 +59,29 @@ SysSocket sys_tcp_accept(const SysSocket& listener, std::string* peer) {
   return s;
 }
 
-SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port) {
+namespace {
+
+// connect() that gives up after `ms` (0: blocks as long as the system lets it).
+bool connect_within(SOCKET s, const sockaddr* addr, int len, int ms) {
+  if (ms <= 0) return ::connect(s, addr, len) == 0;
+  u_long on = 1, off = 0;
+  if (::ioctlsocket(s, FIONBIO, &on) != 0) return false;
+  bool ok = ::connect(s, addr, len) == 0;
+  if (!ok && WSAGetLastError() == WSAEWOULDBLOCK) {
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    ok = ::select(0, nullptr, &writable, &failed, &tv) > 0 && FD_ISSET(s, &writable);
+  }
+  return ::ioctlsocket(s, FIONBIO, &off) == 0 && ok;
+}
+
+}  // namespace
+
+SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port, int timeout_ms) {
   sys_net_init();
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -70,7 +92,7 @@ SysSocket sys_tcp_connect(std::string_view host, std::uint16_t port) {
   for (addrinfo* a = list; a; a = a->ai_next) {
     SysSocket c = own(::socket(a->ai_family, a->ai_socktype, a->ai_protocol));
     if (!c.valid()) continue;
-    if (::connect(sock_of(c), a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+    if (connect_within(sock_of(c), a->ai_addr, static_cast<int>(a->ai_addrlen), timeout_ms)) {
       s = std::move(c);
       break;
     }
