@@ -1,8 +1,11 @@
 // The WebSocket client and server over real sockets on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "link/ws.h"
 #include "link/ws_proto.h"
@@ -218,14 +221,48 @@ TEST_F(Ws, SeventeenthConnectionIsRefusedUntilOneEnds) {
   EXPECT_EQ(late.read(2), std::string("\x88\x00", 2));
 }
 
-TEST_F(Ws, UnreachableServerReportsNothing) {
+TEST_F(Ws, UnreachableServerReportsOneFailure) {
   std::uint16_t free_port = 0;
   { SysSocket probe = sys_tcp_listen("127.0.0.1", 0, &free_port); }
   ASSERT_TRUE(hx_ws_client_start(nullptr, free_port, nullptr, nullptr, cli.callbacks()));
+  EXPECT_TRUE(cli.wait_failure());
   hold_for(200);
+  EXPECT_EQ(cli.failures(), 1);
   EXPECT_EQ(cli.opens(), 0);
   EXPECT_EQ(cli.closes(), 0);
   EXPECT_FALSE(hx_ws_client_start("127.0.0.1", 0, "/", "", cli.callbacks()));
+}
+
+TEST_F(Ws, AServerThatNeverAnswersTheHandshakeFailsTheClientInTime) {
+  std::uint16_t silent_port = 0;
+  SysSocket silent = sys_tcp_listen("127.0.0.1", 0, &silent_port);  // connects complete; nobody answers
+  ASSERT_TRUE(silent.valid());
+  ASSERT_TRUE(hx_ws_client_start(nullptr, silent_port, nullptr, nullptr, cli.callbacks()));
+  EXPECT_TRUE(cli.wait_failure(WS_HANDSHAKE_TIMEOUT_MS + 3000));
+  EXPECT_EQ(cli.opens(), 0);
+}
+
+TEST_F(Ws, SlowHandshakesHoldNobodyUp) {
+  start_server();
+  std::vector<std::unique_ptr<RawPeer>> stalled;
+  for (int i = 0; i < 20; ++i) {
+    stalled.push_back(std::make_unique<RawPeer>(port));
+    ASSERT_TRUE(stalled.back()->send("GET / HTTP/1.1\r\n"));
+  }
+  // One more trickles a byte every 300 ms, which a limit per read would never cut off.
+  RawPeer trickler(port);
+  std::atomic<bool> cut_off{false};
+  std::thread drip([&] {
+    for (int i = 0; i < 60 && !cut_off; ++i) {
+      if (!trickler.send("X")) cut_off = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  ASSERT_TRUE(hx_ws_client_start("127.0.0.1", port, "/", "", cli.callbacks()));
+  EXPECT_TRUE(cli.wait_open(1000)) << "a good client waited behind slow handshakes";
+  drip.join();
+  EXPECT_TRUE(cut_off) << "the trickling handshake ran past its deadline";
+  for (auto& p : stalled) EXPECT_TRUE(p->at_eof(WS_HANDSHAKE_TIMEOUT_MS)) << "a stalled handshake was never closed";
 }
 
 }  // namespace

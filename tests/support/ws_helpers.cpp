@@ -8,7 +8,7 @@
 #include "link/ws_proto.h"
 #include "support/temp_dir.h"
 
-ws_callbacks WsRecorder::callbacks() { return {on_open, on_message, on_close, this}; }
+ws_callbacks WsRecorder::callbacks() { return {on_open, on_message, on_close, this, on_fail}; }
 
 template <class Pred>
 bool WsRecorder::wait(int ms, Pred pred) {
@@ -45,6 +45,22 @@ int WsRecorder::opens() {
 int WsRecorder::closes() {
   std::lock_guard lock(mu_);
   return closes_;
+}
+
+bool WsRecorder::wait_failure(int ms) {
+  return wait(ms, [this] { return failures_ > 0; });
+}
+
+int WsRecorder::failures() {
+  std::lock_guard lock(mu_);
+  return failures_;
+}
+
+void WsRecorder::on_fail(void* user) {
+  auto* r = static_cast<WsRecorder*>(user);
+  std::lock_guard lock(r->mu_);
+  ++r->failures_;
+  r->cv_.notify_all();
 }
 
 void WsRecorder::on_open(ws_conn* c, void* user) {

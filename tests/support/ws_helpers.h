@@ -26,6 +26,9 @@ class WsRecorder {
   ws_conn* conn();  // the last opened connection (not referenced)
   int opens();
   int closes();
+  // Client connects that failed (on_fail).
+  bool wait_failure(int ms = 10000);
+  int failures();
   // Echo every message back on the connection it came from.
   bool echo = false;
 
@@ -33,6 +36,7 @@ class WsRecorder {
   static void on_open(ws_conn* c, void* user);
   static void on_message(ws_conn* c, const char* data, std::size_t len, void* user);
   static void on_close(ws_conn* c, void* user);
+  static void on_fail(void* user);
   template <class Pred>
   bool wait(int ms, Pred pred);
 
@@ -40,7 +44,7 @@ class WsRecorder {
   std::condition_variable cv_;
   std::vector<std::string> messages_;
   ws_conn* conn_ = nullptr;
-  int opens_ = 0, closes_ = 0;
+  int opens_ = 0, closes_ = 0, failures_ = 0;
 };
 
 // A plain TCP client for handcrafted handshakes and frames.
