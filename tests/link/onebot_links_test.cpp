@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "config/cfg.h"
 #include "foundation/log.h"
@@ -321,6 +323,51 @@ TEST_F(ReverseLinks, NoTokenIsWarnedOf) {
   std::string result;
   ASSERT_EQ(hx_ob_auto_login_all(result), 1) << result;
   EXPECT_EQ(count_logged("警告：反向通信未设置钥匙"), 1);
+}
+
+// Threads and open descriptors of this process; nullopt where /proc is missing.
+std::optional<std::pair<int, int>> threads_and_descriptors() {
+  if (!hx_dir_exists("/proc/self/task")) return std::nullopt;
+  return std::make_pair(static_cast<int>(hx_list_dir("/proc/self/task").size()),
+                        static_cast<int>(hx_list_dir("/proc/self/fd").size()));
+}
+
+TEST_F(Links, ASilentBackendPilesUpNoThreadsOrSockets) {
+  if (!retry_is_one_second()) GTEST_SKIP() << "needs HX_WS_RETRY_SEC=1 (ctest sets it)";
+  std::uint16_t port = 0;
+  SysSocket silent = sys_tcp_listen("127.0.0.1", 0, &port);  // takes connections, answers nothing
+  ASSERT_TRUE(silent.valid());
+  const auto before = threads_and_descriptors();
+  if (!before) GTEST_SKIP() << "counts threads and descriptors through /proc";
+  add_account("50005", port);
+  ASSERT_TRUE(hx_ob_login("50005"));
+  hold_for(30000);  // 30 retry intervals
+  const auto after = threads_and_descriptors();
+  EXPECT_GE(count_logged("次尝试重"), 2) << "it kept trying";
+  // The reconnect thread, and at most one connect in flight with its socket.
+  EXPECT_LE(after->first, before->first + 2);
+  EXPECT_LE(after->second, before->second + 1);
+}
+
+TEST_F(Links, TheSeventeenthAccountOfAProcessStillReconnects) {
+  if (!retry_is_one_second()) GTEST_SKIP() << "needs HX_WS_RETRY_SEC=1 (ctest sets it)";
+  // Sixteen accounts come and go; each took a wish-list entry.
+  for (int i = 0; i < 16; ++i) {
+    const std::string qq = std::to_string(81000 + i);
+    add_account(qq, free_port());
+    ASSERT_TRUE(hx_ob_login(qq));
+    hx_ob_logout(qq);
+  }
+  const int port = free_port();
+  add_account("81100", port);
+  {
+    Backend first({"forward", "--port", std::to_string(port), "--self-id", "81100"});
+    ASSERT_TRUE(hx_ob_login("81100"));
+    ASSERT_TRUE(wait_until([] { return hx_ob_online("81100"); }));
+  }  // killed
+  ASSERT_TRUE(wait_until([] { return !hx_ob_online("81100"); }));
+  Backend again({"forward", "--port", std::to_string(port), "--self-id", "81100"});
+  EXPECT_TRUE(wait_until([] { return hx_ob_online("81100"); }, 15000));
 }
 
 TEST_F(Links, HeartbeatPingsIdleLinks) {
