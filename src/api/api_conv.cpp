@@ -105,7 +105,11 @@ std::optional<std::string> member_info_json(hx_i64 bot, hx_i64 group, hx_i64 use
 
 long long jll(const cJSON* obj, const char* key) {
   const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, key);
-  if (cJSON_IsNumber(v)) return static_cast<long long>(v->valuedouble);
+  if (cJSON_IsNumber(v)) {
+    // A number no 64-bit integer holds (1e300, inf) would make the cast undefined.
+    const double d = v->valuedouble;
+    return d >= -9.2e18 && d <= 9.2e18 ? static_cast<long long>(d) : 0;
+  }
   if (cJSON_IsString(v) && v->valuestring) return hx_to_i64(v->valuestring, 0);
   return 0;
 }

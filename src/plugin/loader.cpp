@@ -178,7 +178,9 @@ void* json_address(const cJSON* obj, const char* key) {
   const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, key);
   unsigned long long a = 0;
   if (cJSON_IsNumber(v)) {
-    a = v->valuedouble > 0 ? static_cast<unsigned long long>(v->valuedouble) : 0;
+    // An address no integer can hold (1e300, inf, NaN) is no address.
+    const double d = v->valuedouble;
+    a = d > 0 && d < 1.8e19 ? static_cast<unsigned long long>(d) : 0;
   } else if (cJSON_IsString(v) && v->valuestring) {
     a = static_cast<unsigned long long>(hx_to_i64(v->valuestring, 0));
   }

@@ -36,11 +36,13 @@ TEST(ApiConventions, TextsAndMembers) {
   EXPECT_EQ(printed(o), R"({"gbk":"中文","u8":"中文","null":""})");
   cJSON_Delete(o);
 
-  cJSON* r = cJSON_Parse(R"({"n":12345678901,"s":"42","x":true,"name":"群一"})");
+  cJSON* r = cJSON_Parse(R"({"n":12345678901,"s":"42","x":true,"name":"群一","huge":1e300,"inf":-1e999})");
   EXPECT_EQ(jll(r, "n"), 12345678901LL);
   EXPECT_EQ(jll(r, "s"), 42);
   EXPECT_EQ(jll(r, "x"), 0);
   EXPECT_EQ(jll(r, "missing"), 0);
+  EXPECT_EQ(jll(r, "huge"), 0) << "beyond any 64-bit integer";
+  EXPECT_EQ(jll(r, "inf"), 0);
   EXPECT_EQ(jgbk(r, "name"), *hx_utf8_to_gbk("群一"));
   EXPECT_EQ(jgbk(r, "n"), "");
   cJSON_Delete(r);
