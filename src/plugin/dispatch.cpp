@@ -9,7 +9,9 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <optional>
 
 #include "config/cfg.h"
 #include "foundation/env.h"
@@ -17,6 +19,7 @@
 #include "foundation/thread.h"
 #include "foundation/util.h"
 #include "plugin/plugin.h"
+#include "sys/clock.h"
 #include "sys/process.h"
 
 std::atomic<int> g_cbBusy{0};
@@ -29,6 +32,10 @@ constexpr int kQueueMax = HX_PL_LANE_QUEUE_MAX;
 constexpr int kFullWaitMs = 3000;
 constexpr int kIdleWaitMs = 1000;
 constexpr int kStopWaitMs = 10000;
+// A call this long inside one plugin is taken for hung: other lanes go past
+// that plugin instead of queueing behind its call lock for ever.
+constexpr std::uint64_t kHungCallMs = 5000;
+constexpr int kLockSliceMs = 100;
 constexpr const char* kHost = "框架";
 constexpr const char* kInfoTag = "插件(↓)";
 constexpr const char* kErrTag = "错误(↓)";
@@ -68,8 +75,11 @@ Lane* const g_lanes = new Lane[kMaxLanes];
 std::atomic<int> g_laneCount{0};
 std::atomic<bool> g_poolStop{false};
 std::atomic<std::uint64_t> g_roundRobin{0};
-std::atomic<std::uint64_t> g_routed{0};  // tasks queued on a lane, ever
-std::mutex g_cbCs[HX_MAX_PLUGINS];       // one call lock per plugin (its cbSlot)
+std::atomic<std::uint64_t> g_routed{0};   // tasks queued on a lane, ever
+std::timed_mutex g_cbCs[HX_MAX_PLUGINS];  // one call lock per plugin (its cbSlot)
+// When the call under each call lock began (ms ticks + 1); 0: no call.
+std::atomic<std::uint64_t> g_cbCallSince[HX_MAX_PLUGINS];
+std::atomic<std::uint64_t> g_cbHungTold[HX_MAX_PLUGINS];  // the call whose hang was logged
 
 bool log_dispatch() { return hx_cfg_get(&HxCfg::logDispatch) != 0; }
 bool log_api() { return hx_cfg_get(&HxCfg::logApi) != 0; }
@@ -212,12 +222,34 @@ struct DispEntry {
 };
 thread_local DispEntry t_disp[HX_MAX_PLUGINS];
 
-// One call into a plugin, under its call lock, with it current.
+// Takes a plugin's call lock; false (after one log line per hung call) when
+// the call inside has gone on for kHungCallMs.
+bool enter_call(const HxPlugin* p) {
+  const int slot = p->cbSlot;
+  for (;;) {
+    if (g_cbCs[slot].try_lock_for(std::chrono::milliseconds(kLockSliceMs))) return true;
+    const std::uint64_t since = g_cbCallSince[slot].load();
+    if (since == 0 || sys_ticks_ms() + 1 - since < kHungCallMs) continue;
+    if (g_cbHungTold[slot].exchange(since) != since) {
+      hx_logf(HX_LOG_ERROR, p->name.c_str(), kErrTag,
+              "插件的处理函数已超过 %d 秒未返回：在它返回之前，消息跳过该插件（其他插件照常收到）",
+              static_cast<int>(kHungCallMs / 1000));
+    }
+    return false;
+  }
+}
+
+// One call into a plugin, under its call lock, with it current; nullopt when
+// the plugin is still inside a hung call.
 template <class Fn, class Arg>
-std::int32_t call_plugin(HxPlugin* p, Fn fn, Arg arg) {
+std::optional<std::int32_t> call_plugin(HxPlugin* p, Fn fn, Arg arg) {
   HxCurrentPlugin current(p);
-  std::lock_guard lock(g_cbCs[p->cbSlot]);
-  return fn(arg);
+  if (!enter_call(p)) return std::nullopt;
+  std::lock_guard lock(g_cbCs[p->cbSlot], std::adopt_lock);
+  g_cbCallSince[p->cbSlot].store(sys_ticks_ms() + 1);
+  const std::int32_t r = fn(arg);
+  g_cbCallSince[p->cbSlot].store(0);
+  return r;
 }
 
 void run_chain(int kind, void* payload) {
@@ -247,8 +279,11 @@ void run_chain(int kind, void* payload) {
       if (log_api()) hx_log(HX_LOG_API, name, kInfoTag, "（该插件在本次投递前已卸载，跳过）");
       continue;
     }
-    const std::int32_t r = call_plugin(e.plugin, reinterpret_cast<Handler>(e.slot ? e.slot : e.exported), payload);
+    const std::optional<std::int32_t> called =
+        call_plugin(e.plugin, reinterpret_cast<Handler>(e.slot ? e.slot : e.exported), payload);
     g_cbBusy.fetch_sub(1);
+    if (!called) continue;  // hung in an earlier call: this one goes past it
+    const std::int32_t r = *called;
     if (log_api())
       hx_logf(HX_LOG_API, name, kInfoTag, "←处理函数返回 %d（%s）", r,
               r == 1 ? "拦截，停止后续分发" : "忽略，继续分发");

@@ -365,4 +365,24 @@ TEST_F(Dispatch, StuckPluginHoldsOnlyItsLaneAndShutdownFreesNoModule) {
   EXPECT_EQ(worker.groupCalls, 50);  // the other 50 were freed, never called
 }
 
+TEST_F(Dispatch, AHungHandlerIsPassedByTheOtherLanes) {
+  // The first plugin never returns from one account's message; the other
+  // account's messages on the other lanes go past it to the second plugin.
+  Fake hung, after;
+  hold();
+  hung.onGroup = [this](const HxGroupMsg& m) {
+    if (m.bot_qq == 1) wait_gate(60000);
+    return 0;
+  };
+  start({&hung, &after}, 4);
+  group(1, "hangs");  // lane 0
+  ASSERT_TRUE(wait_until([&] { return hung.groupCalls == 1; }));
+  for (int i = 0; i < 20; ++i) group(2, std::to_string(i));  // 5 of them queue on lane 0
+  EXPECT_TRUE(wait_until([&] { return after.groupCalls == 15; }, 15000));
+  EXPECT_TRUE(logged("插件的处理函数已超过 5 秒未返回"));
+  release();
+  ASSERT_TRUE(hx_pl_wait_idle(20000));
+  EXPECT_EQ(after.groupCalls, 21) << "once the hang ends, the plugin is called again";
+}
+
 }  // namespace
