@@ -37,7 +37,7 @@ struct Footprint {
 };
 
 std::optional<Footprint> footprint() {
-  if (!hx_dir_exists("/proc/self/task")) return std::nullopt;
+  if (HX_SEP != '/' || !hx_dir_exists("/proc/self/task")) return std::nullopt;  // Linux only
   Footprint f;
   f.threads = static_cast<int>(hx_list_dir("/proc/self/task").size());
   f.descriptors = static_cast<int>(hx_list_dir("/proc/self/fd").size());

@@ -337,16 +337,29 @@ TEST_F(Links, ASilentBackendPilesUpNoThreadsOrSockets) {
   std::uint16_t port = 0;
   SysSocket silent = sys_tcp_listen("127.0.0.1", 0, &port);  // takes connections, answers nothing
   ASSERT_TRUE(silent.valid());
-  const auto before = threads_and_descriptors();
-  if (!before) GTEST_SKIP() << "counts threads and descriptors through /proc";
+  const auto before = HX_SEP == '/' ? threads_and_descriptors() : std::nullopt;
+  if (!before) GTEST_SKIP() << "counts threads and descriptors through Linux's /proc";
   add_account("50005", port);
   ASSERT_TRUE(hx_ob_login("50005"));
-  hold_for(30000);  // 30 retry intervals
+  std::this_thread::sleep_for(std::chrono::seconds(30));  // 30 retry intervals (a run length, not a deadline)
   const auto after = threads_and_descriptors();
   EXPECT_GE(count_logged("次尝试重"), 2) << "it kept trying";
   // The reconnect thread, and at most one connect in flight with its socket.
   EXPECT_LE(after->first, before->first + 2);
   EXPECT_LE(after->second, before->second + 1);
+}
+
+TEST_F(Links, ASecondForwardLinkOfAnAccountIsClosed) {
+  // The backend serves another QQ than the account's file names, so that a
+  // second login of the account does not see it online and connects again.
+  Backend backend({"forward", "--self-id", "91999"});
+  add_account("91000", backend.port());
+  ASSERT_TRUE(hx_ob_login("91000"));
+  ASSERT_TRUE(wait_until([] { return hx_ob_online("91999"); }));
+  ASSERT_TRUE(hx_ob_login("91000"));
+  ASSERT_TRUE(wait_until([] { return count_logged("账号 91000 已有正向连接，关闭多余的新连接 127.0.0.1:") == 1; }));
+  hold_for(300);
+  EXPECT_EQ(hx_ob_link_count(), 1);
 }
 
 TEST_F(Links, TheSeventeenthAccountOfAProcessStillReconnects) {
@@ -357,7 +370,9 @@ TEST_F(Links, TheSeventeenthAccountOfAProcessStillReconnects) {
     add_account(qq, free_port());
     ASSERT_TRUE(hx_ob_login(qq));
     hx_ob_logout(qq);
+    ASSERT_TRUE(hx_remove_file(hx_cfg_bot_dir() + "QQ" + qq + ".json"));  // room in the account table
   }
+  hx_cfg_scan_bots();
   const int port = free_port();
   add_account("81100", port);
   {

@@ -72,8 +72,15 @@ bool sys_write_new_file(std::string_view path, std::string_view data) {
 
 bool sys_replace_file(std::string_view from, std::string_view to) {
   if (sys_files_take_replace_failure()) return false;
-  return MoveFileExW(sys_widen(from).c_str(), sys_widen(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const std::wstring source = sys_widen(from), target = sys_widen(to);
+  // Another writer's move onto the same file, or a reader that has it open
+  // for a moment, refuses the move: it is tried again for a short while.
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt >= 40) return false;
+    Sleep(5);
+  }
 }
 
 bool sys_remove_file(std::string_view path) { return DeleteFileW(sys_widen(path).c_str()) != 0; }
