@@ -21,6 +21,7 @@
 #include "foundation/util.h"
 #include "link/onebot.h"
 #include "support/backend.h"
+#include "support/link_fixture.h"
 #include "support/plugin_capture.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -48,28 +49,8 @@ std::optional<Footprint> footprint() {
   return f;
 }
 
-std::uint16_t unused_port() {
-  std::uint16_t port = 0;
-  SysSocket probe = sys_tcp_listen("127.0.0.1", 0, &port);
-  return port;
-}
-
-class LinkLoad : public ::testing::Test {
+class LinkLoad : public LinkFixture {
  protected:
-  void SetUp() override {
-    std::string why;
-    if (!Backend::available(&why)) GTEST_SKIP() << why;
-    hx_set_data_dir(dir.path());
-    hx_log_init(5000);
-    hx_cfg_load();
-    hx_ob_init();
-  }
-  void TearDown() override {
-    hx_ob_stop();
-    hx_log_shutdown();
-    hx_set_data_dir("");
-  }
-  TempDir dir;
   PluginCapture capture;
 };
 
@@ -90,7 +71,7 @@ TEST_F(LinkLoad, SixteenAccountsComeBackFromAHundredBackendRestarts) {
   };
   for (int i = 0; i < kAccounts; ++i) {
     ids.push_back(std::to_string(90100 + i));
-    ports.push_back(unused_port());
+    ports.push_back(free_port());
     HxAccount acc{};
     std::strcpy(acc.id, ids.back().c_str());
     std::strcpy(acc.ip, "127.0.0.1");
@@ -228,7 +209,7 @@ std::vector<std::string> hostile_texts(std::size_t count) {
 
 TEST_F(LinkLoad, TenThousandHostileTextsLeaveTheLinkWorking) {
   g_cfg.reverseMode = 1;
-  g_cfg.reversePort = unused_port();
+  g_cfg.reversePort = free_port();
   std::strcpy(g_cfg.token, "tok");
   std::string result;
   ASSERT_EQ(hx_ob_auto_login_all(result), 1) << result;

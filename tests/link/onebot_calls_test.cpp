@@ -15,6 +15,7 @@
 #include "link/onebot.h"
 #include "plugin/plugin.h"
 #include "support/backend.h"
+#include "support/link_fixture.h"
 #include "support/plugin_capture.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -41,15 +42,11 @@ const char* kScript = R"({"replies": {
   "get_group_list": {"mode": "ok", "data": [{"group_id": 8, "group_name": "群八"}, {"group_id": 9, "group_name": "群九"}]}
 }})";
 
-class Calls : public ::testing::Test {
+class Calls : public LinkFixture {
  protected:
   void SetUp() override {
-    std::string why;
-    if (!Backend::available(&why)) GTEST_SKIP() << why;
-    hx_set_data_dir(dir.path());
-    hx_log_init(5000);
-    hx_cfg_load();
-    hx_ob_init();
+    LinkFixture::SetUp();
+    if (IsSkipped()) return;
     backend = std::make_unique<Backend>(
         std::vector<std::string>{"forward", "--self-id", "10001", "--nickname", "机器人"}, kScript);
     add_account("10001", backend->port());
@@ -59,16 +56,7 @@ class Calls : public ::testing::Test {
   void TearDown() override {
     hx_ob_stop();
     backend.reset();
-    hx_log_shutdown();
-    hx_set_data_dir("");
-  }
-  void add_account(const std::string& qq, int port) {
-    HxAccount acc{};
-    std::strcpy(acc.id, qq.c_str());
-    std::strcpy(acc.ip, "127.0.0.1");
-    acc.port = port;
-    ASSERT_TRUE(hx_cfg_save_bot(&acc));
-    hx_cfg_scan_bots();
+    LinkFixture::TearDown();
   }
   // A member of the reply, printed compactly ("<none>" without a reply).
   static std::string member(const std::optional<std::string>& reply, const char* name = "data") {

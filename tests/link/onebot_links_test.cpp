@@ -15,6 +15,7 @@
 #include "link/onebot.h"
 #include "plugin/plugin.h"
 #include "support/backend.h"
+#include "support/link_fixture.h"
 #include "support/plugin_capture.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -37,40 +38,15 @@ int count_notified(const std::string& what) {
   return static_cast<int>(std::count(all.begin(), all.end(), what));
 }
 
-int free_port() {
-  std::uint16_t port = 0;
-  SysSocket s = sys_tcp_listen("127.0.0.1", 0, &port);
-  return port;
-}
-
-class Links : public ::testing::Test {
+class Links : public LinkFixture {
  protected:
+  Links() : LinkFixture(20000) {}
   void SetUp() override {
-    std::string why;
-    if (!Backend::available(&why)) GTEST_SKIP() << why;
-    hx_set_data_dir(dir.path());
-    hx_log_init(20000);
-    hx_log_set_switch(HX_LOG_DEBUG, 1);
-    hx_cfg_load();
-    hx_ob_init();
-  }
-  void TearDown() override {
-    hx_ob_stop();
-    hx_log_shutdown();
-    hx_set_data_dir("");
-  }
-  void add_account(const std::string& qq, int port, const std::string& key = "") {
-    HxAccount acc{};
-    std::strcpy(acc.id, qq.c_str());
-    std::strcpy(acc.ip, "127.0.0.1");
-    std::strcpy(acc.key, key.c_str());
-    acc.port = port;
-    ASSERT_TRUE(hx_cfg_save_bot(&acc));
-    hx_cfg_scan_bots();
+    LinkFixture::SetUp();
+    if (!IsSkipped()) hx_log_set_switch(HX_LOG_DEBUG, 1);
   }
   static bool retry_is_one_second() { return sys_getenv("HX_WS_RETRY_SEC").value_or("") == "1"; }
 
-  TempDir dir;
   PluginCapture capture;
 };
 
