@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "config/cfg.h"
@@ -121,6 +122,35 @@ TEST(HostProcess, StopRunsTheShutdownInOrder) {
             kReady, "插件加载完成，耗时 ", "收到退出请求", "退出：等待后台启动线程", "退出：头像支持", "退出：账号连接",
             "退出：对话框监视", "退出：插件", "退出：网络库", "退出：保存设置", "退出：图片支持", "退出：日志"}))
       << out;
+}
+
+TEST(HostProcess, EveryThreadHoldsTheStopSignalsBack) {
+  // Only the console's signal thread takes SIGINT and SIGTERM (by sigwait);
+  // a thread that did not block them would end the process on a stop request
+  // without the shutdown.
+  if (kWindows || !hx_dir_exists("/proc/self/task")) GTEST_SKIP() << "reads the signal masks from Linux's /proc";
+  TempDir cwd, data;
+  HostProcess host({"--dir=" + data.path()}, cwd.path());
+  ASSERT_TRUE(host.wait_for("插件加载完成，耗时 ")) << host.output();
+  const std::string tasks = "/proc/" + std::to_string(host.pid()) + "/task/";
+  int threads = 0, unblocked = 0;
+  for (const HxDirEntry& t : hx_list_dir(tasks)) {
+    std::ifstream status(tasks + t.name + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigBlk:", 0) != 0) continue;
+      const unsigned long long blocked = std::stoull(line.substr(7), nullptr, 16);
+      const unsigned long long stop = 1ull << (2 - 1) | 1ull << (15 - 1);  // SIGINT, SIGTERM
+      unblocked += (blocked & stop) != stop;
+      ++threads;
+    }
+  }
+  EXPECT_GE(threads, 2);
+  // The signal thread, inside sigwait, shows them unblocked while it waits.
+  EXPECT_LE(unblocked, 1) << "of " << threads << " threads";
+  ASSERT_TRUE(host.request_stop());
+  int code = -1;
+  ASSERT_TRUE(host.wait_exit(&code));
+  EXPECT_EQ(code, 0);
 }
 
 TEST(HostProcess, BootThreadAndAutoLogin) {
