@@ -85,7 +85,10 @@ bool log_dispatch() { return hx_cfg_get(&HxCfg::logDispatch) != 0; }
 bool log_api() { return hx_cfg_get(&HxCfg::logApi) != 0; }
 
 // Unloading clears `module` under g_plCs while lanes read it without the lock.
-SysLibHandle module_of(const HxPlugin* p) { return __atomic_load_n(&p->module, __ATOMIC_ACQUIRE); }
+// Sequentially consistent, like the busy counter: a caller raises the counter
+// and then reads the module, an unload clears the module and then reads the
+// counter, and neither order may be swapped.
+SysLibHandle module_of(const HxPlugin* p) { return __atomic_load_n(&p->module, __ATOMIC_SEQ_CST); }
 
 // ---- Records into tasks ----
 
@@ -300,6 +303,7 @@ void run_chain(int kind, void* payload) {
 void deliver_login(const Task& t) {
   HxPlugin* p = nullptr;
   void* fn = nullptr;
+  SysLibHandle module = 0;
   {
     std::lock_guard lock(g_plCs);
     for (int i = 0; i < g_pluginCount; ++i) {
@@ -308,13 +312,15 @@ void deliver_login(const Task& t) {
       if (c->module && c->state == HX_PL_ENABLED && c->cbSlot >= 0) {
         p = c;
         fn = c->cb[t.enable ? HX_CB_ENABLED : HX_CB_DISABLED];
+        module = c->module;
       }
       break;
     }
   }
   if (!p || !fn) return;
+  // Busy first, then the module, as in the priority chain.
   g_cbBusy.fetch_add(1);
-  call_plugin(p, reinterpret_cast<Notice>(fn), static_cast<const char*>(t.payload));
+  if (module_of(p) == module) call_plugin(p, reinterpret_cast<Notice>(fn), static_cast<const char*>(t.payload));
   g_cbBusy.fetch_sub(1);
 }
 

@@ -557,7 +557,7 @@ void hx_pl_remove_resident(HxPlugin* p) {
     if (p->cbSlot >= 0) g_cbSlotUsed[p->cbSlot] = false;
     p->cbSlot = -1;
     p->state = HX_PL_LOADED;
-    __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_RELEASE);
+    __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_SEQ_CST);
     return;
   }
 }
@@ -682,6 +682,7 @@ void hx_pl_shutdown() {
     hx_log(HX_LOG_ERROR, kHost, kErrTag, "退出：分发线程未收工，已跳过全部插件卸载（回调入口已断开）");
     std::lock_guard lock(g_plCs);
     for (HxPlugin* p : all) cut_off(p);
+    g_pluginCount = 0;  // the records stay (a stuck lane may hold one); the table is empty
     return;
   }
   for (HxPlugin* p : all) {
@@ -692,10 +693,13 @@ void hx_pl_shutdown() {
         if (p->entryEnd) reinterpret_cast<HxEntry>(p->entryEnd)();
         if (p->entryUnload) reinterpret_cast<HxEntry>(p->entryUnload)();
       }
-      std::lock_guard lock(g_plCs);
-      const SysLibHandle lib = p->module;
-      __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_RELEASE);  // lanes read it without the lock
-      sys_dl_close(lib);
+      SysLibHandle lib;
+      {
+        std::lock_guard lock(g_plCs);
+        lib = p->module;
+        __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_SEQ_CST);  // lanes read it without the lock
+      }
+      sys_dl_close(lib);  // never under the table lock: the library's own teardown may run long
     }
     p->info.plugin_name = nullptr;
     p->nameCopy.clear();

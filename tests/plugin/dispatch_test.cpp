@@ -88,8 +88,14 @@ class Dispatch : public ::testing::Test {
     release();
     hx_pl_stop_pool();
     {
+      // Past the count too: a shutdown may have emptied the table and left
+      // the records where spares wait.
       std::lock_guard lock(g_plCs);
-      for (int i = 0; i < g_pluginCount; ++i) g_plugins[i] = nullptr;
+      for (Fake* f : g_fakes) {
+        for (HxPlugin*& p : g_plugins) {
+          if (f && p == &f->rec) p = nullptr;
+        }
+      }
       g_pluginCount = 0;
     }
     for (Fake*& f : g_fakes) f = nullptr;
@@ -359,6 +365,7 @@ TEST_F(Dispatch, StuckPluginHoldsOnlyItsLaneAndShutdownFreesNoModule) {
   hx_pl_shutdown();
   EXPECT_TRUE(logged("分发线程（worker 0）10 秒内未退出，本次不卸载任何 DLL 以免崩溃"));
   EXPECT_TRUE(logged("退出：分发线程未收工，已跳过全部插件卸载（回调入口已断开）"));
+  EXPECT_EQ(g_pluginCount, 0) << "the table is emptied all the same";
   EXPECT_NE(worker.rec.module, 0);                 // not freed
   EXPECT_EQ(worker.rec.cb[HX_CB_GROUP], nullptr);  // cut off
   release();
