@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -61,7 +62,8 @@ constexpr const char* kHost = "框架";
 void* g_addrArr[HX_API_COUNT];
 const char* g_nameArr[HX_API_COUNT];
 std::string g_gbkNames[HX_API_COUNT];  // what g_nameArr points into
-bool g_built = false;
+bool g_built = false;                  // guarded by g_buildMu, with everything built on first use
+std::mutex g_buildMu;
 
 void build() {
   if (g_built) return;
@@ -119,12 +121,14 @@ const HxApiEntry g_apiTable[HX_API_COUNT] = {HX_API_LIST(HX_ENTRY)};
 #undef HX_ENTRY
 
 HxApiTriple api_build_table() {
+  std::lock_guard lock(g_buildMu);
   build();
   return {HX_API_COUNT, g_addrArr, g_nameArr};
 }
 
 HxEplArrays api_epl_arrays() {
   static HxEplArrays arrays{};
+  std::lock_guard lock(g_buildMu);
   if (arrays.names) return arrays;
   build();
   // An E-language one-dimensional array: dimension count, element count, elements.
@@ -158,6 +162,7 @@ HxEplArrays api_epl_arrays() {
 
 const std::string& api_build_apidata_json() {
   static std::string cached;
+  std::lock_guard lock(g_buildMu);
   if (!cached.empty()) return cached;
   build();
   const bool as_string = hx_env().apidataStr, wrap = hx_env().apidataWrap;

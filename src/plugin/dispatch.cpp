@@ -19,6 +19,7 @@
 #include "foundation/thread.h"
 #include "foundation/util.h"
 #include "plugin/plugin.h"
+#include "plugin/plugin_internal.h"
 #include "sys/clock.h"
 #include "sys/process.h"
 
@@ -75,8 +76,10 @@ Lane* const g_lanes = new Lane[kMaxLanes];
 std::atomic<int> g_laneCount{0};
 std::atomic<bool> g_poolStop{false};
 std::atomic<std::uint64_t> g_roundRobin{0};
-std::atomic<std::uint64_t> g_routed{0};   // tasks queued on a lane, ever
-std::timed_mutex g_cbCs[HX_MAX_PLUGINS];  // one call lock per plugin (its cbSlot)
+std::atomic<std::uint64_t> g_routed{0};  // tasks queued on a lane, ever
+// One call lock per plugin (its cbSlot). Re-entrant: a plugin that its own
+// call leads back into (a panel, a hook) does not lock itself out.
+std::recursive_timed_mutex g_cbCs[HX_MAX_PLUGINS];
 // When the call under each call lock began (ms ticks + 1); 0: no call.
 std::atomic<std::uint64_t> g_cbCallSince[HX_MAX_PLUGINS];
 std::atomic<std::uint64_t> g_cbHungTold[HX_MAX_PLUGINS];  // the call whose hang was logged
@@ -84,11 +87,11 @@ std::atomic<std::uint64_t> g_cbHungTold[HX_MAX_PLUGINS];  // the call whose hang
 bool log_dispatch() { return hx_cfg_get(&HxCfg::logDispatch) != 0; }
 bool log_api() { return hx_cfg_get(&HxCfg::logApi) != 0; }
 
-// Unloading clears `module` under g_plCs while lanes read it without the lock.
-// Sequentially consistent, like the busy counter: a caller raises the counter
-// and then reads the module, an unload clears the module and then reads the
-// counter, and neither order may be swapped.
-SysLibHandle module_of(const HxPlugin* p) { return __atomic_load_n(&p->module, __ATOMIC_SEQ_CST); }
+// Unloading clears `module` while lanes read it without the table lock.
+// Both are sequentially consistent: a caller raises the busy counter and then
+// reads the module, an unload clears the module and then reads the counter,
+// and neither order may be swapped.
+SysLibHandle module_of(const HxPlugin* p) { return hx_pl_module(p); }
 
 // ---- Records into tasks ----
 
@@ -222,13 +225,14 @@ struct DispEntry {
   void* slot;
   void* exported;
   SysLibHandle module;
+  int cbSlot;
+  char name[128];  // the list's own copy, for its log lines
 };
 thread_local DispEntry t_disp[HX_MAX_PLUGINS];
 
-// Takes a plugin's call lock; false (after one log line per hung call) when
-// the call inside has gone on for kHungCallMs.
-bool enter_call(const HxPlugin* p) {
-  const int slot = p->cbSlot;
+// Takes call lock `slot`; false (after one log line per hung call) when the
+// call inside has gone on for kHungCallMs.
+bool enter_call(const HxPlugin* p, int slot) {
   for (;;) {
     if (g_cbCs[slot].try_lock_for(std::chrono::milliseconds(kLockSliceMs))) return true;
     const std::uint64_t since = g_cbCallSince[slot].load();
@@ -245,13 +249,16 @@ bool enter_call(const HxPlugin* p) {
 // One call into a plugin, under its call lock, with it current; nullopt when
 // the plugin is still inside a hung call.
 template <class Fn, class Arg>
-std::optional<std::int32_t> call_plugin(HxPlugin* p, Fn fn, Arg arg) {
+std::optional<std::int32_t> call_plugin(HxPlugin* p, int slot, Fn fn, Arg arg) {
+  if (slot < 0 || slot >= HX_MAX_PLUGINS) return std::nullopt;
   HxCurrentPlugin current(p);
-  if (!enter_call(p)) return std::nullopt;
-  std::lock_guard lock(g_cbCs[p->cbSlot], std::adopt_lock);
-  g_cbCallSince[p->cbSlot].store(sys_ticks_ms() + 1);
+  if (!enter_call(p, slot)) return std::nullopt;
+  std::lock_guard lock(g_cbCs[slot], std::adopt_lock);
+  // A nested call (the same thread, re-entering) keeps the outer call's start.
+  const std::uint64_t outer = g_cbCallSince[slot].load();
+  if (!outer) g_cbCallSince[slot].store(sys_ticks_ms() + 1);
   const std::int32_t r = fn(arg);
-  g_cbCallSince[p->cbSlot].store(0);
+  if (!outer) g_cbCallSince[slot].store(0);
   return r;
 }
 
@@ -265,26 +272,29 @@ void run_chain(int kind, void* payload) {
       if (p->state != HX_PL_ENABLED || p->cbSlot < 0) continue;
       void* registered = p->cb[slot];
       void* exported = export_of(p, kind);
-      if (registered || exported) t_disp[n++] = {p, registered, exported, p->module};
+      if (!registered && !exported) continue;
+      DispEntry& e = t_disp[n++];
+      e = {p, registered, exported, module_of(p), p->cbSlot, {}};
+      hx_copy_field(e.name, sizeof e.name, p->name);
     }
   }
   for (int i = 0; i < n; ++i) {
     const DispEntry& e = t_disp[i];
-    const char* name = e.plugin->name.c_str();
+    const char* name = e.name;
     if (log_api()) {
       hx_logf(HX_LOG_API, name, kInfoTag, "→调用处理函数[%s]（第 %d 位，入口=%s）：%s", kind_name(kind), i,
               e.slot ? "注册" : "直连导出", shown_text(kind, payload).c_str());
     }
-    g_cbBusy.fetch_add(1);
-    const SysLibHandle now = module_of(e.plugin);
-    if (!now || now != e.module) {
-      g_cbBusy.fetch_sub(1);
-      if (log_api()) hx_log(HX_LOG_API, name, kInfoTag, "（该插件在本次投递前已卸载，跳过）");
-      continue;
+    std::optional<std::int32_t> called;
+    {
+      HxPlBusy busy(e.plugin);
+      const SysLibHandle now = module_of(e.plugin);
+      if (!now || now != e.module) {
+        if (log_api()) hx_log(HX_LOG_API, name, kInfoTag, "（该插件在本次投递前已卸载，跳过）");
+        continue;
+      }
+      called = call_plugin(e.plugin, e.cbSlot, reinterpret_cast<Handler>(e.slot ? e.slot : e.exported), payload);
     }
-    const std::optional<std::int32_t> called =
-        call_plugin(e.plugin, reinterpret_cast<Handler>(e.slot ? e.slot : e.exported), payload);
-    g_cbBusy.fetch_sub(1);
     if (!called) continue;  // hung in an earlier call: this one goes past it
     const std::int32_t r = *called;
     if (log_api())
@@ -304,24 +314,25 @@ void deliver_login(const Task& t) {
   HxPlugin* p = nullptr;
   void* fn = nullptr;
   SysLibHandle module = 0;
+  int slot = -1;
   {
     std::lock_guard lock(g_plCs);
     for (int i = 0; i < g_pluginCount; ++i) {
       HxPlugin* c = g_plugins[i];
       if (hx_icmp(c->name, t.target) != 0) continue;
-      if (c->module && c->state == HX_PL_ENABLED && c->cbSlot >= 0) {
+      module = module_of(c);
+      if (module && c->state == HX_PL_ENABLED && c->cbSlot >= 0) {
         p = c;
         fn = c->cb[t.enable ? HX_CB_ENABLED : HX_CB_DISABLED];
-        module = c->module;
+        slot = c->cbSlot;
       }
       break;
     }
   }
   if (!p || !fn) return;
   // Busy first, then the module, as in the priority chain.
-  g_cbBusy.fetch_add(1);
-  if (module_of(p) == module) call_plugin(p, reinterpret_cast<Notice>(fn), static_cast<const char*>(t.payload));
-  g_cbBusy.fetch_sub(1);
+  HxPlBusy busy(p);
+  if (module_of(p) == module) call_plugin(p, slot, reinterpret_cast<Notice>(fn), static_cast<const char*>(t.payload));
 }
 
 void lane_main(int index) {
@@ -386,6 +397,18 @@ constexpr const char* HxEventMsg::*kEventTexts[] = {&HxEventMsg::group_name, &Hx
                                                     &HxEventMsg::content, &HxEventMsg::flag};
 
 }  // namespace
+
+std::optional<std::int32_t> hx_pl_call_locked(HxPlugin* p, int slot, void* fn, const void* arg) {
+  using Fn = std::int32_t(HX_STDCALL*)(const void*);
+  return call_plugin(p, slot, reinterpret_cast<Fn>(fn), arg);
+}
+
+bool hx_pl_call_lock_idle(int slot) {
+  if (slot < 0 || slot >= HX_MAX_PLUGINS || g_cbCallSince[slot].load() != 0) return false;
+  if (!g_cbCs[slot].try_lock()) return false;
+  g_cbCs[slot].unlock();
+  return true;
+}
 
 void hx_pl_dispatch_group(const HxGroupMsg* rec) { dispatch(kGroup, rec, kGroupTexts, rec ? rec->bot_qq : 0); }
 void hx_pl_dispatch_private(const HxPrivateMsg* rec) { dispatch(kPrivate, rec, kPrivateTexts, rec ? rec->bot_qq : 0); }

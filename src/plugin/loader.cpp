@@ -6,12 +6,14 @@
 #include <cstring>
 #include <memory>
 
+#include "config/cfg.h"
 #include "foundation/env.h"
 #include "foundation/json.h"
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "plugin/pe.h"
 #include "plugin/plugin.h"
+#include "plugin/plugin_internal.h"
 #include "sys/clock.h"
 #include "sys/files.h"
 #include "sys/memory.h"
@@ -20,16 +22,21 @@
 std::mutex g_plCs;
 HxPlugin* g_plugins[HX_MAX_PLUGINS] = {};
 int g_pluginCount = 0;
+std::recursive_mutex g_plOpMu;
 
 namespace {
 
-constexpr const char* kHost = "框架";
-constexpr const char* kInfoTag = "插件(↓)";
-constexpr const char* kErrTag = "错误(↓)";
+constexpr const char* kHost = HX_PL_HOST;
+constexpr const char* kInfoTag = HX_PL_INFO_TAG;
+constexpr const char* kErrTag = HX_PL_ERR_TAG;
 constexpr std::uint64_t kFnvSeed = 0x14650FB0739D0383ULL;
 constexpr std::size_t kInitTextMax = 1 << 20;  // how far an init result is searched for its end
 
 bool g_cbSlotUsed[HX_MAX_PLUGINS] = {};  // guarded by g_plCs
+// Every record ever made, so that none is lost: records are never freed or
+// reused, since lanes, plugins (through their info block) and callers of
+// hx_pl_find may hold one for the life of the process. Guarded by g_plCs.
+std::vector<HxPlugin*>* const g_allRecords = new std::vector<HxPlugin*>;
 thread_local HxPlugin* t_current = nullptr;
 
 // Export names, tried in order (Chinese ones as GBK bytes).
@@ -45,11 +52,7 @@ const char* const kEvent[] = {"_OnEventNT", "_OnEvent"};
 using Getter = void*(HX_STDCALL*)(void);
 using Notice = std::int32_t(HX_STDCALL*)(const char*);
 
-std::string main_path(std::string_view rel) {
-  std::string p = hx_path_join(hx_data_dir(), "main");
-  for (std::string_view part : hx_split(rel, "/", 16)) p = hx_path_join(p, part);
-  return p;
-}
+std::string main_path(std::string_view rel) { return hx_pl_main_path(rel); }
 std::string dll_dir() { return main_path("data/dll"); }
 
 // ---- Plugin files into main/data/dll ----
@@ -57,7 +60,7 @@ std::string dll_dir() { return main_path("data/dll"); }
 bool is_plugin_file(const HxDirEntry& e) { return !e.isDir && hx_ends_with_ci(e.name, HX_PLUGIN_EXT); }
 
 void plugin_sync() {
-  // The trash of unloaded plugins is emptied here once unloading exists.
+  hx_pl_clean_trash();
   const std::string target_dir = dll_dir();
   hx_dir_create(target_dir);
   const std::string plugin_dir = main_path("plugin");
@@ -105,25 +108,6 @@ void plugin_sync() {
 
 // ---- Loading one plugin ----
 
-// Index of a live plugin that the candidate duplicates, with the reason.
-int plugin_dup_of(const std::string& name, std::uint64_t fingerprint, std::string& reason) {
-  std::lock_guard lock(g_plCs);
-  for (int i = 0; i < g_pluginCount; ++i) {
-    const HxPlugin* p = g_plugins[i];
-    if (!name.empty() && !p->name.empty() && hx_icmp(name, p->name) == 0) {
-      reason.clear();
-      sb_printf(reason, "插件名「%s」已在运行", p->name.c_str());
-      return i;
-    }
-    if (fingerprint && p->fingerprint == fingerprint) {
-      reason.clear();
-      sb_printf(reason, "文件内容与已载入的「%s」完全相同（改了名的同一份插件）", p->name.c_str());
-      return i;
-    }
-  }
-  return -1;
-}
-
 // A library still mapped from `path` cannot be loaded again as a new module:
 // the platform would hand back the old one. A fresh copy is loaded instead.
 std::string hot_copy_if_mapped(const std::string& path, const std::string& name) {
@@ -142,9 +126,13 @@ std::string hot_copy_if_mapped(const std::string& path, const std::string& name)
   return path;
 }
 
+// The platform's lookup first: it follows forwarded exports, which the
+// table alone names only as text. Our own scan of the export table is the
+// fallback for tables the platform cannot search (unsorted names).
 void* find_export(SysLibHandle lib, const std::string& path, const char* name) {
+  if (void* f = sys_dl_sym(lib, name)) return f;
   const void* image = sys_dl_image(lib);
-  return image ? hx_pe_find_in(image, path, name) : sys_dl_sym(lib, name);
+  return image ? hx_pe_find_in(image, path, name) : nullptr;
 }
 
 template <std::size_t N>
@@ -158,8 +146,9 @@ void* find_first(SysLibHandle lib, const std::string& path, const char* const (&
   return nullptr;
 }
 
-// The text a plugin handed back, when it is one: a NUL inside readable memory.
-std::optional<std::string_view> readable_text(const char* p) {
+}  // namespace
+
+std::optional<std::string_view> hx_pl_readable_text(const char* p) {
   std::size_t seen = 0;
   while (seen < kInitTextMax) {
     const std::size_t extent = sys_readable_extent(p + seen, kInitTextMax - seen);
@@ -171,6 +160,8 @@ std::optional<std::string_view> readable_text(const char* p) {
   }
   return std::nullopt;
 }
+
+namespace {
 
 bool json_mounting_on() { return hx_env().jsonCallbacks; }
 
@@ -187,24 +178,25 @@ void* json_address(const cJSON* obj, const char* key) {
   return reinterpret_cast<void*>(static_cast<std::uintptr_t>(a));
 }
 
-// The next record beyond the table's count, cleared, with a call slot of its
-// own; null when the table or the slots are full. Under g_plCs. A slot beyond
-// the count holds a spare record from an earlier failure or removal; records
-// are never freed, since others may still hold them.
+// A new record with a call slot of its own, not yet in the table; null when
+// the table or the slots are full. Under g_plCs.
 HxPlugin* record_take() {
   if (g_pluginCount >= HX_MAX_PLUGINS) return nullptr;
-  HxPlugin* rec = g_plugins[g_pluginCount];
-  if (!rec) rec = g_plugins[g_pluginCount] = new HxPlugin;
-  *rec = HxPlugin{};
+  int slot = 0;
+  while (slot < HX_MAX_PLUGINS && g_cbSlotUsed[slot]) ++slot;
+  if (slot == HX_MAX_PLUGINS) return nullptr;
+  auto* rec = new HxPlugin;
+  g_allRecords->push_back(rec);
+  g_cbSlotUsed[slot] = true;
+  rec->cbSlot = slot;
   rec->order = g_pluginCount;
-  for (int s = 0; s < HX_MAX_PLUGINS; ++s) {
-    if (!g_cbSlotUsed[s]) {
-      g_cbSlotUsed[s] = true;
-      rec->cbSlot = s;
-      return rec;
-    }
-  }
-  return nullptr;
+  return rec;
+}
+
+// Makes a finished record live: last in priority order. Under g_plCs.
+void record_publish(HxPlugin* rec) {
+  rec->order = g_pluginCount;
+  g_plugins[g_pluginCount++] = rec;
 }
 
 }  // namespace
@@ -327,7 +319,7 @@ void run_init(HxPlugin& p) {
     return;
   }
   hx_dbgf(p.name.c_str(), "插件初始化已返回（返回值 %p）", static_cast<const void*>(result));
-  std::optional<std::string_view> text = readable_text(result);
+  std::optional<std::string_view> text = hx_pl_readable_text(result);
   if (!text) {
     hx_dbgf(p.name.c_str(), "初始化返回值不是文本指针：%p", static_cast<const void*>(result));
     return;
@@ -360,50 +352,36 @@ void settle_callbacks(HxPlugin& p) {
 
 void give_back_slot(HxPlugin& p) {
   std::lock_guard lock(g_plCs);
-  if (p.cbSlot >= 0) g_cbSlotUsed[p.cbSlot] = false;
-  p.cbSlot = -1;
+  hx_pl_release_slot(&p);
 }
 
-// Undoes a load that got as far as the library: the record stays beyond the
-// count, so nothing else ever sees it.
-void drop(HxPlugin& p) {
-  sys_dl_close(p.module);
-  p.module = 0;
+// Undoes a load that got as far as the library; the record never reaches the
+// table. A module whose initialisation ran stays mapped: threads or timers it
+// started would run into freed code. It is cut off instead.
+void drop(HxPlugin& p, bool init_ran) {
+  const SysLibHandle lib = p.module.exchange(0);
+  if (!init_ran) sys_dl_close(lib);
+  {
+    std::lock_guard lock(g_plCs);
+    hx_pl_cut_off(&p);
+  }
   give_back_slot(p);
-  p.info.plugin_name = nullptr;
-  p.nameCopy.clear();
-}
-
-// The name of a plugin file: without its last extension, UTF-8, at most 127
-// bytes cut at a character boundary.
-std::string plugin_name_of(std::string_view file_name) {
-  const std::size_t dot = file_name.rfind('.');
-  std::string_view stem = dot == std::string_view::npos ? file_name : file_name.substr(0, dot);
-  std::string name = hx_auto_to_utf8(stem).value_or(std::string(stem));
-  name.resize(hx_utf8_cut(name, 127));
-  return name;
 }
 
 bool try_load_one(std::string_view path_in, std::string_view file_name) {
-  const std::string name = plugin_name_of(file_name);
+  const std::string name = hx_pl_name_of(file_name);
   const std::string given_path = hx_path_u8(path_in);
-  if (name.empty() || name == "." || name == "..") {
-    // Its data directory would be main/data/app itself or its parent.
+  if (!hx_pl_name_usable(name)) {
+    // Its data directory would be main/data/app itself, its parent, or elsewhere.
     hx_logf(HX_LOG_ERROR, hx_path_show(given_path), kErrTag, "插件文件名无效，未载入：%s",
             std::string(file_name).c_str());
     return false;
   }
   const std::string path = hot_copy_if_mapped(given_path, name);
   const std::uint64_t fingerprint = hx_pl_fingerprint(path);
-  std::string reason;
-  if (int dup = plugin_dup_of(name, fingerprint, reason); dup >= 0) {
-    std::string live_path;
-    {
-      std::lock_guard lock(g_plCs);
-      live_path = g_plugins[dup]->path;
-    }
-    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "拒绝重复导入：%s（已载入：%s）", reason.c_str(),
-            hx_path_show(live_path));
+  if (std::optional<HxPlDuplicate> dup = hx_pl_duplicate_of(name, fingerprint)) {
+    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "拒绝重复导入：%s（已载入：%s）", dup->reason.c_str(),
+            hx_path_show(dup->livePath));
     return false;
   }
   SysError error;
@@ -415,24 +393,25 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
   }
   const SysLibHandle lib = opened.get();
   HxPlugin* rec = nullptr;
+  std::string same_module;
   {
     std::lock_guard lock(g_plCs);
-    for (int i = 0; i < g_pluginCount; ++i) {
-      if (g_plugins[i]->module == lib) {
-        const std::string other = g_plugins[i]->name;
-        opened.reset();
-        hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "拒绝重复导入：与已载入插件「%s」是同一个模块", other.c_str());
-        return false;
-      }
+    for (int i = 0; i < g_pluginCount && same_module.empty(); ++i) {
+      if (g_plugins[i]->module.load() == lib) same_module = g_plugins[i]->name;
     }
-    rec = record_take();
-    if (!rec) return false;
-    rec->path = path;
-    rec->name = name;
-    rec->module = opened.release();  // the record holds the reference from here on
-    rec->fingerprint = fingerprint;
+    if (same_module.empty()) rec = record_take();
   }
+  if (!same_module.empty()) {
+    opened.reset();
+    hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag, "拒绝重复导入：与已载入插件「%s」是同一个模块", same_module.c_str());
+    return false;
+  }
+  if (!rec) return false;
   HxPlugin& p = *rec;
+  p.path = path;
+  p.name = name;
+  p.fingerprint = fingerprint;
+  p.module.store(opened.release());  // the record holds the reference from here on
   p.state = HX_PL_LOADED;
   const void* image = sys_dl_image(lib);
   p.lang = image ? hx_pe_scan_lang(image) : HX_LANG_UNKNOWN;
@@ -454,7 +433,7 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
   if (!p.entryInit) {
     hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag,
             "未找到导出函数「初始化NT / 初始化」，不是有效的Tolvex插件（错误码 %lu）", SYS_DL_NO_EXPORT);
-    drop(p);
+    drop(p, false);
     return false;
   }
 
@@ -466,7 +445,7 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
     hx_logf(HX_LOG_ERROR, name.c_str(), kErrTag,
             "插件内置名[%s]与实际文件名[%s]不一致！请将插件文件名改为：%s%s 再来载入！", declared.c_str(), name.c_str(),
             declared.c_str(), HX_PLUGIN_EXT);
-    drop(p);
+    drop(p, true);
     return false;
   }
 
@@ -474,7 +453,7 @@ bool try_load_one(std::string_view path_in, std::string_view file_name) {
   hx_dir_create(p.dataDir);
   {
     std::lock_guard lock(g_plCs);
-    ++g_pluginCount;
+    record_publish(rec);
   }
   hx_logf(HX_LOG_PLUGIN, name.c_str(), kInfoTag, "插件载入成功（作者:%s 版本:%s）", p.author, p.version);
   return true;
@@ -503,9 +482,9 @@ void load_dir() {
 
 std::string priority_path() { return main_path("data/插件优先级.txt"); }
 
-// Puts the named records first, in that order, the rest after them as they
-// were. Only pointers move; the records keep their addresses.
-void pl_apply_order(const int* order, int count) {
+}  // namespace
+
+void hx_pl_apply_order(const int* order, int count) {
   std::lock_guard lock(g_plCs);
   HxPlugin* scratch[HX_MAX_PLUGINS] = {};
   bool taken[HX_MAX_PLUGINS] = {};
@@ -530,8 +509,6 @@ void pl_apply_order(const int* order, int count) {
   }
 }
 
-}  // namespace
-
 void hx_pl_set_api_source(HxPlApiForms (*source)()) { g_apiSource.store(source); }
 
 HxPlugin* hx_pl_add_resident(std::string_view name, void* const (&callbacks)[8]) {
@@ -540,10 +517,10 @@ HxPlugin* hx_pl_add_resident(std::string_view name, void* const (&callbacks)[8])
   if (!rec) return nullptr;
   rec->name = name;
   rec->resident = true;
-  rec->module = HX_PL_RESIDENT_MODULE;
+  rec->module.store(HX_PL_RESIDENT_MODULE);
   for (int i = 0; i < 8; ++i) rec->cb[i] = callbacks[i];
   rec->state = HX_PL_ENABLED;
-  ++g_pluginCount;
+  record_publish(rec);
   return rec;
 }
 
@@ -551,13 +528,15 @@ void hx_pl_remove_resident(HxPlugin* p) {
   std::lock_guard lock(g_plCs);
   for (int i = 0; i < g_pluginCount; ++i) {
     if (g_plugins[i] != p || !p->resident) continue;
-    // The record moves past the count, where it waits as a spare.
-    for (int k = i + 1; k < g_pluginCount; ++k) g_plugins[k - 1] = g_plugins[k];
-    g_plugins[--g_pluginCount] = p;
+    p->module.store(0);
+    hx_pl_cut_off(p);
+    for (int k = i + 1; k < g_pluginCount; ++k) {
+      g_plugins[k - 1] = g_plugins[k];
+      g_plugins[k - 1]->order = k - 1;
+    }
+    g_plugins[--g_pluginCount] = nullptr;
     if (p->cbSlot >= 0) g_cbSlotUsed[p->cbSlot] = false;
     p->cbSlot = -1;
-    p->state = HX_PL_LOADED;
-    __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_SEQ_CST);
     return;
   }
 }
@@ -573,14 +552,64 @@ std::uint64_t hx_pl_fingerprint(std::string_view path) {
   return x ? x * HX_FNV64_PRIME : 1;
 }
 
-bool hx_pl_load_file(std::string_view path, std::string_view file_name) { return try_load_one(path, file_name); }
+bool hx_pl_load_file(std::string_view path, std::string_view file_name) {
+  std::lock_guard op(g_plOpMu);
+  return try_load_one(path, file_name);
+}
+
+std::string hx_pl_main_path(std::string_view rel) {
+  std::string p = hx_path_join(hx_data_dir(), "main");
+  for (std::string_view part : hx_split(rel, "/", 16)) p = hx_path_join(p, part);
+  return p;
+}
+
+bool hx_pl_name_usable(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos;
+}
+
+std::string hx_pl_name_of(std::string_view file_name) {
+  const std::size_t dot = file_name.rfind('.');
+  std::string_view stem = dot == std::string_view::npos ? file_name : file_name.substr(0, dot);
+  std::string name = hx_auto_to_utf8(stem).value_or(std::string(stem));
+  name.resize(hx_utf8_cut(name, 127));
+  return name;
+}
+
+std::optional<HxPlDuplicate> hx_pl_duplicate_of(const std::string& name, std::uint64_t fingerprint) {
+  std::lock_guard lock(g_plCs);
+  for (int i = 0; i < g_pluginCount; ++i) {
+    const HxPlugin* p = g_plugins[i];
+    if (!p->module.load()) continue;  // unloaded, waiting to be removed: nothing runs
+    HxPlDuplicate dup{{}, p->path};
+    if (!name.empty() && !p->name.empty() && hx_icmp(name, p->name) == 0) {
+      sb_printf(dup.reason, "插件名「%s」已在运行", p->name.c_str());
+      return dup;
+    }
+    if (fingerprint && p->fingerprint == fingerprint) {
+      sb_printf(dup.reason, "文件内容与已载入的「%s」完全相同（改了名的同一份插件）", p->name.c_str());
+      return dup;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string hx_pl_account_text() {
+  std::vector<HxAccount> accounts = hx_cfg_accounts();
+  return accounts.empty() ? std::string() : std::string(accounts.front().id);
+}
 
 HxPlugin* hx_pl_find(std::string_view name) {
   std::lock_guard lock(g_plCs);
+  // An unloaded record waits in the table until it is removed; a new load of
+  // the same name may live next to it, and the live one is meant.
+  HxPlugin* dead = nullptr;
   for (int i = 0; i < g_pluginCount; ++i) {
-    if (hx_icmp(g_plugins[i]->name, name) == 0) return g_plugins[i];
+    HxPlugin* p = g_plugins[i];
+    if (hx_icmp(p->name, name) != 0) continue;
+    if (p->module.load()) return p;
+    if (!dead) dead = p;
   }
-  return nullptr;
+  return dead;
 }
 
 int hx_pl_count_enabled() {
@@ -623,10 +652,11 @@ void hx_pl_load_priority() {
       break;
     }
   }
-  if (n) pl_apply_order(order, n);
+  if (n) hx_pl_apply_order(order, n);
 }
 
 int hx_pl_reload() {
+  std::lock_guard op(g_plOpMu);
   plugin_sync();
   load_dir();
   hx_pl_load_priority();
@@ -663,16 +693,19 @@ void hx_pl_init(int lanes) {
   hx_pl_save_priority();
 }
 
-namespace {
-// Disconnects a plugin from every entry without freeing its module.
-void cut_off(HxPlugin* p) {
+void hx_pl_release_slot(HxPlugin* p) {
+  if (p->cbSlot >= 0 && hx_pl_call_lock_idle(p->cbSlot)) g_cbSlotUsed[p->cbSlot] = false;
+  p->cbSlot = -1;
+}
+
+void hx_pl_cut_off(HxPlugin* p) {
   for (void*& c : p->cb) c = nullptr;
   p->entryStart = p->entryEnd = p->entryUnload = p->entryPanel = nullptr;
   p->state = HX_PL_LOADED;
 }
-}  // namespace
 
 void hx_pl_shutdown() {
+  std::lock_guard op(g_plOpMu);
   std::vector<HxPlugin*> all;
   {
     std::lock_guard lock(g_plCs);
@@ -681,34 +714,35 @@ void hx_pl_shutdown() {
   if (!hx_pl_stop_pool()) {
     hx_log(HX_LOG_ERROR, kHost, kErrTag, "退出：分发线程未收工，已跳过全部插件卸载（回调入口已断开）");
     std::lock_guard lock(g_plCs);
-    for (HxPlugin* p : all) cut_off(p);
+    for (HxPlugin* p : all) hx_pl_cut_off(p);
     g_pluginCount = 0;  // the records stay (a stuck lane may hold one); the table is empty
     return;
   }
   for (HxPlugin* p : all) {
-    if (p->module && !p->resident) {
+    if (!hx_pl_panel_join(p, 2000)) {
+      {
+        std::lock_guard lock(g_plCs);
+        hx_pl_cut_off(p);
+      }
+      hx_log(HX_LOG_ERROR, p->name.c_str(), kErrTag, "退出时面板线程未收工，已断开全部回调入口；该 DLL 不卸载以免崩溃");
+      continue;
+    }
+    if (p->module.load() && !p->resident) {
       {
         HxCurrentPlugin scope(p);
         if (p->cb[HX_CB_UNLOAD]) reinterpret_cast<Notice>(p->cb[HX_CB_UNLOAD])("");
         if (p->entryEnd) reinterpret_cast<HxEntry>(p->entryEnd)();
         if (p->entryUnload) reinterpret_cast<HxEntry>(p->entryUnload)();
       }
-      SysLibHandle lib;
-      {
-        std::lock_guard lock(g_plCs);
-        lib = p->module;
-        __atomic_store_n(&p->module, SysLibHandle{0}, __ATOMIC_SEQ_CST);  // lanes read it without the lock
-      }
-      sys_dl_close(lib);  // never under the table lock: the library's own teardown may run long
+      // Never under the table lock: the library's own teardown may run long.
+      sys_dl_close(p->module.exchange(0));
     }
     p->info.plugin_name = nullptr;
     p->nameCopy.clear();
     p->state = HX_PL_LOADED;
   }
   std::lock_guard lock(g_plCs);
-  for (HxPlugin* p : all) {
-    if (p->cbSlot >= 0) g_cbSlotUsed[p->cbSlot] = false;
-    p->cbSlot = -1;
-  }
+  for (HxPlugin* p : all) hx_pl_release_slot(p);
+  for (int i = 0; i < g_pluginCount; ++i) g_plugins[i] = nullptr;
   g_pluginCount = 0;
 }

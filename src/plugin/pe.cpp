@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "foundation/util.h"
@@ -53,7 +54,7 @@ bool starts_with_ci(std::string_view s, std::string_view prefix) {
 // Headers common to both readers. `max_sections` bounds the table.
 struct Headers {
   std::uint32_t peOff = 0, nsec = 0, optSize = 0, magic = 0, opt = 0;
-  std::uint32_t exportRva = 0, importRva = 0, sizeOfImage = 0, sizeOfHeaders = 0;
+  std::uint32_t exportRva = 0, exportSize = 0, importRva = 0, sizeOfImage = 0, sizeOfHeaders = 0;
   Section sec[kMemSections];
 };
 
@@ -79,6 +80,7 @@ bool read_sections(const Bytes& b, Headers& h, std::uint32_t count) {
 void read_directories(const Bytes& b, Headers& h) {
   const std::uint32_t dirs = h.opt + (h.magic == kPe32Plus ? 112 : 96);
   b.u32(dirs, h.exportRva);
+  b.u32(dirs + 4, h.exportSize);
   b.u32(dirs + 8, h.importRva);
 }
 
@@ -170,12 +172,27 @@ Bytes image_bytes(const void* image, std::size_t limit) {
   return b;
 }
 
+std::mutex s_lookupMu;          // guards the three buffers below
 HxPeExport s_ex[HX_PE_CACHE];   // memory reads for name lookups
 HxPeExport s_ex2[HX_PE_CACHE];  // file reads for name lookups
 HxPeExport s_ex3[HX_PE_CACHE];  // ordinal lookups
 
-void* address(const void* image, std::uint32_t rva) {
-  return rva ? const_cast<std::uint8_t*>(static_cast<const std::uint8_t*>(image)) + rva : nullptr;
+// The image's export directory [begin, end) as RVAs; empty when unknown.
+struct Span {
+  std::uint64_t begin = 0, end = 0;
+};
+Span export_span(const void* image) {
+  Bytes b = image_bytes(image, SIZE_MAX);
+  Headers h;
+  if (!mem_headers(b, h)) return {};
+  return {h.exportRva, static_cast<std::uint64_t>(h.exportRva) + h.exportSize};
+}
+
+// A function's address, or null: an RVA inside the export directory is a
+// forwarder ("OTHER.name" text), not code, and only the platform can follow it.
+void* address(const void* image, std::uint32_t rva, const Span& exports) {
+  if (!rva || (rva >= exports.begin && rva < exports.end)) return nullptr;
+  return const_cast<std::uint8_t*>(static_cast<const std::uint8_t*>(image)) + rva;
 }
 
 }  // namespace
@@ -264,24 +281,28 @@ int hx_pe_load_exports_mem(const void* image, HxPeExport* entries, int max, std:
 
 void* hx_pe_find_in(const void* image, std::string_view path, const char* name) {
   if (!image || !name) return nullptr;
+  std::lock_guard lock(s_lookupMu);
+  const Span exports = export_span(image);
   int n = std::min(hx_pe_load_exports_mem(image, s_ex, HX_PE_CACHE), HX_PE_CACHE);
   for (int i = 0; i < n; ++i) {
-    if (std::strcmp(s_ex[i].name, name) == 0) return address(image, s_ex[i].rva);
+    if (std::strcmp(s_ex[i].name, name) == 0) return address(image, s_ex[i].rva, exports);
   }
   if (path.empty()) return nullptr;
   n = std::min(hx_pe_load_exports(path, s_ex2, HX_PE_CACHE), HX_PE_CACHE);
   for (int i = 0; i < n; ++i) {
-    if (std::strcmp(s_ex2[i].name, name) == 0) return address(image, s_ex2[i].rva);
+    if (std::strcmp(s_ex2[i].name, name) == 0) return address(image, s_ex2[i].rva, exports);
   }
   return nullptr;
 }
 
 void* hx_pe_find_ordinal(const void* image, std::string_view path, std::uint32_t ordinal) {
   if (!image) return nullptr;
+  std::lock_guard lock(s_lookupMu);
+  const Span exports = export_span(image);
   int n = std::min(hx_pe_load_exports_mem(image, s_ex3, HX_PE_CACHE), HX_PE_CACHE);
   if (n <= 0 && !path.empty()) n = std::min(hx_pe_load_exports(path, s_ex3, HX_PE_CACHE), HX_PE_CACHE);
   for (int i = 0; i < n; ++i) {
-    if (s_ex3[i].ordinal == ordinal) return address(image, s_ex3[i].rva);
+    if (s_ex3[i].ordinal == ordinal) return address(image, s_ex3[i].rva, exports);
   }
   return nullptr;
 }

@@ -3,8 +3,7 @@
 //
 // Pure functions over bytes, bounded by what the headers claim and by the
 // buffer or image size; nothing here trusts a count or an offset it has not
-// checked. Lookups through hx_pe_find use static caches and must come from one
-// thread at a time (plugin loading).
+// checked. Lookups through hx_pe_find are safe from any thread.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +31,9 @@ int hx_pe_load_exports_mem(const void* image, HxPeExport* entries, int max, std:
 // Address of a named export (byte-exact, first match in table order) or of a
 // biased ordinal: image + RVA. `image` is the module's base (null when the
 // module is no PE image, e.g. an ELF library); `path` (optional) is read when
-// the image yields nothing. Null when not found or the RVA is 0.
+// the image yields nothing. Null when not found, when the RVA is 0, or when
+// the export is forwarded to another module (its RVA lies in the export
+// directory and names the target as text).
 void* hx_pe_find_in(const void* image, std::string_view path, const char* name);
 void* hx_pe_find_ordinal(const void* image, std::string_view path, std::uint32_t ordinal);
 

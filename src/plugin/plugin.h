@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/thread.h"
 #include "sys/dynlib.h"
 #include "tolvex_sdk.h"
 
@@ -37,10 +38,14 @@ enum HxCallback {
 };
 
 struct HxPlugin {
-  std::string path;         // the file actually loaded (a hot copy when one was made), UTF-8
-  std::string name;         // file name without extension, UTF-8; the plugin's key
-  SysLibHandle module = 0;  // 0: dead (unloaded or never finished loading)
-  bool resident = false;    // in-process (HX_PL_RESIDENT_MODULE): nothing to load or free
+  std::string path;  // the file actually loaded (a hot copy when one was made), UTF-8
+  std::string name;  // file name without extension, UTF-8; the plugin's key
+  // 0: dead (unloaded, cut off, or never finished loading). Lanes read it
+  // without the table lock; every access is sequentially consistent (see
+  // the busy counter g_cbBusy).
+  std::atomic<SysLibHandle> module{0};
+  std::atomic<int> busy{0};  // calls into this plugin in progress (see HxPlBusy)
+  bool resident = false;     // in-process (HX_PL_RESIDENT_MODULE): nothing to load or free
   std::uint64_t fingerprint = 0;
   int state = HX_PL_LOADED;
   int order = 0;
@@ -57,6 +62,11 @@ struct HxPlugin {
   char nameBuf[192] = {}, author[96] = {}, version[48] = {}, describe[1024] = {};
   std::uint32_t perm[4] = {};
   void* cb[8] = {};  // effective callbacks (dispatch uses these)
+  // The settings panel: its thread, the platform's id of that thread, and
+  // whether a panel is open (from the thread's start to its end).
+  HxThread panelThread;
+  std::atomic<unsigned long> panelThreadId{0};
+  std::atomic<bool> panelOpen{false};
 };
 
 // The table in priority order; guarded by g_plCs.
@@ -86,6 +96,39 @@ HxPlugin* hx_pl_add_resident(std::string_view name, void* const (&callbacks)[8])
 // Takes a resident plugin out of the table again (its record stays, as a
 // spare) and frees its call slot. Wait for the lanes first (hx_pl_wait_idle).
 void hx_pl_remove_resident(HxPlugin* p);
+// ---- Lifecycle operations (the user-interface thread, or start-up) ----
+// Each looks the plugin up by name, ignoring case, unless said otherwise.
+// A plugin's module is never freed while the host runs: unloading cuts the
+// plugin off, waits for calls in progress, and moves its file to the trash.
+
+// Enables or disables a live plugin (its enabled/disabled entry is called).
+void hx_pl_set_enabled(std::string_view name, bool enabled);
+// 1 when the plugin is unloaded (or already was), 0 otherwise (unknown, or
+// cut off but kept because a call or its panel did not end).
+int hx_pl_unload(std::string_view name);
+// Takes an unloaded plugin out of the table (exact name); 1 when removed.
+int hx_pl_remove(std::string_view name);
+int hx_pl_hot_unload(std::string_view name);
+// Replaces a plugin by a new file, keeping its enabled state and data.
+int hx_pl_hot_update(std::string_view name, std::string_view new_file);
+// Copies a plugin file into main/data/dll, loads and enables it.
+int hx_pl_import(std::string_view path);
+// Files deleted.
+int hx_pl_delete_files(std::string_view name);
+int hx_pl_clear_data(std::string_view name);
+int hx_pl_clean_trash();
+// Moves a plugin one place up (direction < 0) or down (> 0), exact name.
+int hx_pl_move_priority(std::string_view name, int direction);
+// Applies a permutation of the first `count` places; 1 when it changed.
+int hx_pl_reorder(const int* order, int count);
+// Opens the plugin's settings panel on a thread of its own.
+void hx_pl_show_panel(std::string_view name);
+// Closes the plugin's panel and waits up to `ms`; true when none is left.
+bool hx_pl_panel_join(HxPlugin* p, int ms);
+// The text to send after the plugin's output replacement hook saw it.
+// Called by the messaging API on the sending plugin's thread.
+std::string hx_pl_send_hook(HxPlugin* p, const char* api_name, const char* text);
+
 // The plugin of that name (ignoring case), or null.
 HxPlugin* hx_pl_find(std::string_view name);
 int hx_pl_count_enabled();

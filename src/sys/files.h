@@ -24,6 +24,11 @@ bool sys_write_new_file(std::string_view path, std::string_view data);
 bool sys_replace_file(std::string_view from, std::string_view to);
 
 bool sys_remove_file(std::string_view path);
+// Moves a file to a name that does not exist yet (same volume; a loaded
+// library's file may be moved). `code` receives the platform's error code.
+bool sys_move_file(std::string_view from, std::string_view to, unsigned long* code);
+// Removes an empty directory.
+bool sys_remove_dir(std::string_view path);
 bool sys_file_exists(std::string_view path);  // exists and is not a directory
 bool sys_dir_exists(std::string_view path);
 // Creates one directory; false when it exists already or cannot be made.

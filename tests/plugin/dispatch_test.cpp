@@ -225,7 +225,7 @@ TEST_F(Dispatch, PluginUnloadedAfterTheListWasBuiltIsSkipped) {
   g_cfg.logApi = 1;
   a.onGroup = [&b](const HxGroupMsg&) {
     std::lock_guard lock(g_plCs);
-    __atomic_store_n(&b.rec.module, SysLibHandle{0}, __ATOMIC_RELEASE);  // as an unload from another thread
+    b.rec.module.store(0);  // as an unload from another thread
     return 0;
   };
   start({&a, &b}, 1);

@@ -97,6 +97,20 @@ bool sys_replace_file(std::string_view from, std::string_view to) {
 
 bool sys_remove_file(std::string_view path) { return ::unlink(std::string(path).c_str()) == 0; }
 
+bool sys_move_file(std::string_view from, std::string_view to, unsigned long* code) {
+  const std::string target(to);
+  struct stat st;
+  if (::lstat(target.c_str(), &st) == 0) {  // rename() would replace it
+    if (code) *code = EEXIST;
+    return false;
+  }
+  if (::rename(std::string(from).c_str(), target.c_str()) == 0) return true;
+  if (code) *code = static_cast<unsigned long>(errno);
+  return false;
+}
+
+bool sys_remove_dir(std::string_view path) { return ::rmdir(std::string(path).c_str()) == 0; }
+
 bool sys_file_exists(std::string_view path) {
   struct stat st;
   return stat_path(path, st) && !S_ISDIR(st.st_mode);

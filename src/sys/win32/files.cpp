@@ -85,6 +85,14 @@ bool sys_replace_file(std::string_view from, std::string_view to) {
 
 bool sys_remove_file(std::string_view path) { return DeleteFileW(sys_widen(path).c_str()) != 0; }
 
+bool sys_move_file(std::string_view from, std::string_view to, unsigned long* code) {
+  if (MoveFileExW(sys_widen(from).c_str(), sys_widen(to).c_str(), 0)) return true;
+  if (code) *code = GetLastError();
+  return false;
+}
+
+bool sys_remove_dir(std::string_view path) { return RemoveDirectoryW(sys_widen(path).c_str()) != 0; }
+
 bool sys_file_exists(std::string_view path) {
   DWORD a = attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
