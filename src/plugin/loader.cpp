@@ -117,7 +117,7 @@ std::string hot_copy_if_mapped(const std::string& path, const std::string& name)
   for (int i = 1; i <= 999; ++i) {
     const std::string dir = hx_path_join(hot, std::to_string(i));
     const std::string candidate = hx_path_join(dir, name + HX_PLUGIN_EXT);
-    if (hx_file_exists(candidate)) continue;
+    if (hx_file_exists(candidate) || sys_dl_is_loaded(candidate)) continue;
     hx_dir_create(dir);
     if (sys_copy_file(path, candidate, nullptr) != SysCopyStatus::ok) continue;
     hx_logf(HX_LOG_PLUGIN, name.c_str(), kInfoTag, "该路径的模块仍在进程里，改从副本载入：%s", hx_path_show(candidate));

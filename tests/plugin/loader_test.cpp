@@ -9,6 +9,7 @@
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "plugin/plugin.h"
+#include "support/plugin_dir.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "sys/dynlib.h"
@@ -17,69 +18,14 @@
 
 namespace {
 
-using StateFn = TestPluginState* (*)();
-
-class Loader : public ::testing::Test {
+class Loader : public PluginDirTest {
  protected:
-  void SetUp() override {
-    hx_log_init(5000);
-    hx_log_set_switch(HX_LOG_DEBUG, 1);
-    hx_set_data_dir(root_.path());
-    hx_dir_create(dll_dir());
-  }
-  void TearDown() override {
-    hx_pl_shutdown();
-    hx_set_data_dir("");
-    hx_log_shutdown();
-  }
-
-  std::string main_dir(const std::string& rel) const {
-    std::string p = root_ / "main";
-    for (std::string_view part : hx_split(rel, "/", 16)) p = hx_path_join(p, part);
-    return p;
-  }
-  std::string dll_dir() const { return main_dir("data/dll"); }
-
-  // Copies a built test plugin into `dir` as <as><ext>; returns the path.
-  static std::string install_into(const std::string& dir, const char* variant, const std::string& as) {
-    const std::string from = std::string(HX_TEST_PLUGIN_DIR) + "/" + variant + HX_PLUGIN_EXT;
-    const std::string to = hx_path_join(dir, as + HX_PLUGIN_EXT);
-    hx_dir_create(dir);
-    EXPECT_EQ(sys_copy_file(from, to, nullptr), SysCopyStatus::ok) << from;
-    return to;
-  }
-  std::string install(const char* variant, const std::string& as) const { return install_into(dll_dir(), variant, as); }
-
-  // Installs and loads one plugin; its record, or null when refused.
-  HxPlugin* load(const char* variant, std::string as = {}) {
-    if (as.empty()) as = variant;
-    const std::string path = install(variant, as);
-    return hx_pl_load_file(path, as + HX_PLUGIN_EXT) ? hx_pl_find(as) : nullptr;
-  }
-
-  static TestPluginState* state(const HxPlugin* p) {
-    auto fn = reinterpret_cast<StateFn>(sys_dl_sym(p->module, "tp_state"));
-    return fn ? fn() : nullptr;
-  }
   static int group(const HxPlugin* p, const char* text) {
     HxGroupMsg m{};
     m.message = text;
     m.bot_qq = 10001;
     return reinterpret_cast<HxOnGroup>(p->cb[HX_CB_GROUP])(&m);
   }
-  static bool logged(const std::string& text) {
-    hx_log_entry e;
-    for (int i = 0; hx_log_at(i, &e); ++i) {
-      if (std::string(e.text).find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  static int count() {
-    std::lock_guard lock(g_plCs);
-    return g_pluginCount;
-  }
-
-  TempDir root_;
 };
 
 TEST_F(Loader, EveryVariantLoadsOrIsRefusedWithItsReason) {

@@ -5,6 +5,11 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 #include "test_plugin_state.h"
 #include "tolvex_sdk.h"
@@ -39,8 +44,29 @@ TP_EXPORT TestPluginState* tp_state(void) {
   return &g_state;
 }
 
+TP_UNUSED static void sleep_ms(int ms) {
+#ifdef _WIN32
+  Sleep((DWORD)ms);
+#else
+  struct timespec t = {ms / 1000, (long)(ms % 1000) * 1000000L};
+  nanosleep(&t, NULL);
+#endif
+}
+
+/* Busy for about `us` microseconds without giving the processor away. */
+TP_UNUSED static void spin(int us) {
+  volatile unsigned long n = 0;
+  unsigned long i, steps = (unsigned long)us * 100UL;
+  for (i = 0; i < steps; ++i) n += i;
+}
+
 TP_UNUSED static int32_t HX_STDCALL on_group(const HxGroupMsg* m) {
-  ++g_state.group_calls;
+  if (__atomic_add_fetch(&g_state.inside, 1, __ATOMIC_SEQ_CST) > 1)
+    __atomic_add_fetch(&g_state.overlaps, 1, __ATOMIC_SEQ_CST);
+  while (g_state.hold) sleep_ms(1);
+  if (g_state.spin_us) spin(g_state.spin_us);
+  __atomic_sub_fetch(&g_state.inside, 1, __ATOMIC_SEQ_CST);
+  __atomic_add_fetch(&g_state.group_calls, 1, __ATOMIC_SEQ_CST);
   keep(g_state.last_text, sizeof g_state.last_text, m ? m->message : "");
   g_state.last_bot = m ? m->bot_qq : 0;
   return g_state.group_result;
@@ -79,6 +105,30 @@ TP_EXPORT int32_t HX_STDCALL tp_end(void) {
   return 0;
 }
 
+#ifdef TP_LIFECYCLE
+TP_EXPORT int32_t HX_STDCALL tp_unload(void) TP_AS("_AppUnloadNT");
+TP_EXPORT int32_t HX_STDCALL tp_unload(void) {
+  ++g_state.unload_calls;
+  return 0;
+}
+TP_EXPORT int32_t HX_STDCALL tp_panel(void* unused) TP_AS("_ControlPanelNT");
+TP_EXPORT int32_t HX_STDCALL tp_panel(void* unused) {
+  (void)unused;
+  ++g_state.panel_calls;
+  return 0;
+}
+static char g_hooked[64];
+/* Replaces texts that begin with "swap"; leaves the others alone. */
+static const char* HX_STDCALL on_send(const HxSendHookArgs* a) {
+  ++g_state.hook_calls;
+  keep(g_state.hook_api, sizeof g_state.hook_api, a->api_name);
+  keep(g_state.hook_app, sizeof g_state.hook_app, a->plugin_name);
+  if (strncmp(a->text, "swap", 4) != 0) return NULL;
+  snprintf(g_hooked, sizeof g_hooked, "swapped by %s", TP_ID);
+  return g_hooked;
+}
+#endif
+
 #ifdef TP_GROUP_EXPORT
 TP_EXPORT int32_t HX_STDCALL tp_on_group_export(const HxGroupMsg* m) TP_AS("_OnGroupNT");
 TP_EXPORT int32_t HX_STDCALL tp_on_group_export(const HxGroupMsg* m) {
@@ -96,6 +146,11 @@ TP_EXPORT void* HX_STDCALL tp_get_event(void) { return (void*)on_event; }
 #endif
 
 #ifdef TP_INIT_NT
+#ifdef TP_LIFECYCLE
+#define SEND_HOOK on_send
+#else
+#define SEND_HOOK 0
+#endif
 TP_UNUSED static char g_json[1024];
 
 TP_UNUSED static int32_t HX_STDCALL on_group_registered(const HxGroupMsg* m) {
@@ -144,9 +199,9 @@ TP_EXPORT const char* HX_STDCALL tp_init_nt(const char* apidata, const char* key
   /* author 测试作者, describe 说明, in GBK */
   snprintf(g_json, sizeof g_json,
            "{\"author\":\"\xB2\xE2\xCA\xD4\xD7\xF7\xD5\xDF\",\"appv\":\"1.2.3\",\"describe\":\"\xCB\xB5\xC3\xF7\","
-           "\"groupmsaddresNT\":%llu,\"friendmsaddresNT\":%llu,\"eventmsaddresNT\":%llu}",
+           "\"groupmsaddresNT\":%llu,\"friendmsaddresNT\":%llu,\"eventmsaddresNT\":%llu,\"PmDealFuncNT\":%llu}",
            (unsigned long long)(uintptr_t)on_group, (unsigned long long)(uintptr_t)on_private,
-           (unsigned long long)(uintptr_t)on_event);
+           (unsigned long long)(uintptr_t)on_event, (unsigned long long)(uintptr_t)SEND_HOOK);
   return g_json;
 #endif
 }

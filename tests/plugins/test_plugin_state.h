@@ -22,6 +22,13 @@ typedef struct TestPluginState {
   char last_qq[64];     /* the text given to enabled/disabled */
   int64_t last_bot;
   int32_t last_event_type;
+  /* Lifecycle variants: */
+  int panel_calls, hook_calls;
+  volatile int hold;    /* while set, the group handler waits */
+  int spin_us;          /* how long the group handler works */
+  int inside, overlaps; /* group calls running now; calls that found another running */
+  char hook_api[64];    /* the API name the send hook saw */
+  char hook_app[128];   /* the plugin name (GBK) it saw */
 } TestPluginState;
 
 #endif
