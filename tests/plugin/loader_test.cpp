@@ -53,6 +53,9 @@ TEST_F(Loader, EveryVariantLoadsOrIsRefusedWithItsReason) {
     EXPECT_TRUE(logged(c.line));
     if (!c.loads) {
       EXPECT_EQ(p, nullptr);
+      // A module whose initialisation ran stays mapped: it may have started
+      // threads of its own. One whose init never ran is freed.
+      EXPECT_EQ(sys_dl_is_loaded(hx_path_join(dll_dir(), std::string(c.variant) + HX_PLUGIN_EXT)), c.form != 0);
       EXPECT_EQ(count(), live);
       EXPECT_FALSE(hx_dir_exists(main_dir(std::string("data/app/") + c.variant)));
       continue;

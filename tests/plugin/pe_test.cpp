@@ -51,6 +51,19 @@ TEST(PeReader, UnsortedAndGbkNamesAreFoundByScanning) {
   EXPECT_EQ(hx_pe_find_in(nullptr, "", "alpha"), nullptr);
 }
 
+TEST(PeReader, AForwardedExportIsListedButNeverGivenAsAnAddress) {
+  PeLayout layout;
+  layout.exportNames = {"own", "forwarded"};
+  layout.forwarded = 1;
+  const std::string image = pe_map(pe_build(layout));
+  std::vector<HxPeExport> ex;
+  ASSERT_EQ(mem_exports(image, ex), 2);
+  EXPECT_NE(ex[1].rva, pe_export_rva(1));
+  EXPECT_EQ(hx_pe_find_in(image.data(), "", "own"), image.data() + pe_export_rva(0));
+  EXPECT_EQ(hx_pe_find_in(image.data(), "", "forwarded"), nullptr) << "its address would be text, not code";
+  EXPECT_EQ(hx_pe_find_ordinal(image.data(), "", 2), nullptr);
+}
+
 TEST(PeReader, NameLengthLimits) {
   PeLayout layout;
   layout.exportNames = {std::string(254, 'a'), std::string(255, 'b'), std::string(256, 'c'), "short"};

@@ -73,7 +73,8 @@ std::string pe_build(const PeLayout& s) {
     put32(b, off(dir) + 32, names);
     put32(b, off(dir) + 36, ords);
     for (std::uint32_t i = 0; i < n; ++i) {
-      put32(b, off(funcs) + 4 * i, pe_export_rva(static_cast<int>(i)));
+      put32(b, off(funcs) + 4 * i,
+            static_cast<int>(i) == s.forwarded ? dir + 0x80 : pe_export_rva(static_cast<int>(i)));
       put32(b, off(names) + 4 * i, strings);
       put16(b, off(ords) + 2 * i, i);
       std::memcpy(&b[off(strings)], s.exportNames[i].data(), s.exportNames[i].size());

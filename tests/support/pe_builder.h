@@ -17,6 +17,9 @@ struct PeLayout {
   std::vector<std::string> imports;                                            // DLL names
   // Overrides for broken images (0 keeps the computed value).
   std::uint32_t namesCount = 0, functionsCount = 0;
+  // An export forwarded to another module: its RVA points into the export
+  // directory (where the forwarder text lives). -1 for none.
+  int forwarded = -1;
 };
 
 // The file bytes.
