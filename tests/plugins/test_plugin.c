@@ -6,7 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 #ifdef _WIN32
-#include <windows.h>
+/* kernel32's, declared here: plugins need no system header for one call. */
+__declspec(dllimport) void __stdcall Sleep(unsigned long ms);
 #else
 #include <time.h>
 #endif
@@ -46,7 +47,7 @@ TP_EXPORT TestPluginState* tp_state(void) {
 
 TP_UNUSED static void sleep_ms(int ms) {
 #ifdef _WIN32
-  Sleep((DWORD)ms);
+  Sleep((unsigned long)ms);
 #else
   struct timespec t = {ms / 1000, (long)(ms % 1000) * 1000000L};
   nanosleep(&t, NULL);
