@@ -13,6 +13,7 @@ HX_FUZZ_ENTRY(ini);
 HX_FUZZ_ENTRY(account);
 HX_FUZZ_ENTRY(intake);
 HX_FUZZ_ENTRY(init_json);
+HX_FUZZ_ENTRY(cq);
 
 namespace {
 
@@ -38,6 +39,7 @@ TEST(FuzzReplay, WsResponse) { replay("ws_response", fuzz_ws_response); }
 TEST(FuzzReplay, Pe) { replay("pe", fuzz_pe); }
 TEST(FuzzReplay, Ini) { replay("ini", fuzz_ini); }
 TEST(FuzzReplay, Account) { replay("account", fuzz_account); }
+TEST(FuzzReplay, Cq) { replay("cq", fuzz_cq); }
 TEST(FuzzReplay, Intake) { replay("intake", fuzz_intake); }
 TEST(FuzzReplay, InitJson) { replay("init_json", fuzz_init_json); }
 

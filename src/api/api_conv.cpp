@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "foundation/json.h"
@@ -18,14 +19,24 @@ std::string print(const cJSON* params) {
   return text ? text.get() : "{}";
 }
 
-// A ring of growable buffers with a size cap.
+// A ring of growable buffers with a size cap. A buffer that grew for a
+// large result gives the memory back when its turn comes again for a small
+// one, so a thread keeps only what its recent results need.
+constexpr std::size_t kKeepCapacity = 1 << 20;
+
 struct GrowRing {
   std::array<std::string, HX_UPLOAD_RING> slot;
   unsigned next = 0;
-  const char* put(std::string_view text) {
+  const char* put(std::string_view text) noexcept {
     if (text.size() + 1 > HX_UPLOAD_MAX) return "";
     std::string& s = slot[next++ % slot.size()];
-    s.assign(text);
+    if (s.capacity() > kKeepCapacity && text.size() < s.capacity() / 2) std::string().swap(s);
+    try {
+      s.assign(text);
+    } catch (const std::bad_alloc&) {
+      std::string().swap(s);
+      return "";
+    }
     return s.c_str();
   }
 };
@@ -39,9 +50,10 @@ struct Rings {
   GrowRing upload;
 };
 
-Rings& rings() {
-  thread_local std::unique_ptr<Rings> r(new Rings);
-  return *r;
+// This thread's rings; null when they could not be allocated.
+Rings* rings() noexcept {
+  thread_local std::unique_ptr<Rings> r(new (std::nothrow) Rings);
+  return r.get();
 }
 
 }  // namespace
@@ -142,20 +154,27 @@ void json_vals_to_utf8(cJSON* tree) {
 }
 
 const char* tmpstr(std::string_view text) {
-  Rings& r = rings();
-  char* buf = r.tmp[r.tmpIdx++ % HX_TMP_RING];
-  hx_copy_field(buf, HX_TMP_SIZE, text);
+  Rings* r = rings();
+  if (!r) return "";
+  char* buf = r->tmp[r->tmpIdx++ % HX_TMP_RING];
+  hx_copy_field_gbk(buf, HX_TMP_SIZE, text);  // results are GBK: never half a character
   return buf;
 }
 
 const char* tmpgbk_big(std::string_view utf8) {
-  std::string gbk = hx_safe_gbk(utf8).value_or(std::string());
-  Rings& r = rings();
-  if (gbk.size() + 1 > HX_TMPB_SIZE) return r.bigGrow.put(gbk);  // whole, never cut
-  char* buf = r.big[r.bigIdx++ % HX_TMPB_RING];
-  std::memcpy(buf, gbk.data(), gbk.size());
-  buf[gbk.size()] = '\0';
-  return buf;
+  return api_guard("", [&]() -> const char* {
+    std::string gbk = hx_safe_gbk(utf8).value_or(std::string());
+    Rings* r = rings();
+    if (!r) return "";
+    if (gbk.size() + 1 > HX_TMPB_SIZE) return r->bigGrow.put(gbk);  // whole, never cut
+    char* buf = r->big[r->bigIdx++ % HX_TMPB_RING];
+    std::memcpy(buf, gbk.data(), gbk.size());
+    buf[gbk.size()] = '\0';
+    return buf;
+  });
 }
 
-const char* upload_ret(std::string_view text) { return rings().upload.put(text); }
+const char* upload_ret(std::string_view text) {
+  Rings* r = rings();
+  return r ? r->upload.put(text) : "";
+}

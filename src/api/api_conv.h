@@ -51,6 +51,23 @@ std::optional<std::string> utf8_to_gbk_safe(const char* text);
 // Every string value of a tree (not the keys) in UTF-8.
 void json_vals_to_utf8(cJSON* tree);
 
+// Runs the body of an API function. What it throws (an allocation refused)
+// becomes the function's failure value: nothing may unwind through the
+// plugin's stack frame, which knows no exceptions.
+template <class R, class Body>
+R api_guard(R failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
+// The "message" of "发送群json消息" from its UTF-8 text: the text as a string
+// when `raw`; a segment object (with "type") as a one-element array; a
+// segment array as it is; anything else as the escaped JSON card code.
+cJSON* api_jsonmsg_build(std::string_view u8, bool raw);
+
 // Copies into the next buffer of a per-thread ring and returns it.
 const char* tmpstr(std::string_view text);
 // A data result: UTF-8 in, made GBK-safe; results longer than the fixed

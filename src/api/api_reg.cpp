@@ -17,15 +17,17 @@ constexpr std::size_t kPathBuf = 262;
 // info block's word at it.
 template <std::size_t N>
 hx_i32 set_field(char (HxPlugin::*field)[N], const char* HxInitInfo::*word, hx_text text) {
-  HxPlugin* p = hx_pl_current();
-  if (!p) return 1;
-  char* buf = p->*field;
-  buf[0] = '\0';
-  if (text) {
-    if (std::optional<std::string> u8 = hx_auto_to_utf8(text)) hx_copy_field(buf, N, *u8);
-  }
-  p->info.*word = buf;
-  return 1;
+  return api_guard(1, [&] {
+    HxPlugin* p = hx_pl_current();
+    if (!p) return 1;
+    char* buf = p->*field;
+    buf[0] = '\0';
+    if (text) {
+      if (std::optional<std::string> u8 = hx_auto_to_utf8(text)) hx_copy_field(buf, N, *u8);
+    }
+    p->info.*word = buf;
+    return 1;
+  });
 }
 
 hx_i32 set_slot(int slot, void* fn) {
@@ -67,15 +69,7 @@ const char* plugin_path_text(const std::string& path, bool dir) {
   std::string text = utf8_to_gbk_safe(path.c_str()).value_or(path);
   if (dir) text += HX_SEP;
   char* buf = dir ? dir_buf : file_buf;
-  // GBK cut by bytes: keep whole double-byte characters.
-  std::size_t n = 0;
-  while (n < text.size() && n < kPathBuf - 1) {
-    const std::size_t w = static_cast<unsigned char>(text[n]) >= 0x81 && n + 1 < text.size() ? 2 : 1;
-    if (n + w > kPathBuf - 1) break;
-    n += w;
-  }
-  std::memcpy(buf, text.data(), n);
-  buf[n] = '\0';
+  hx_copy_field_gbk(buf, kPathBuf, text);
   return buf;
 }
 
@@ -102,13 +96,15 @@ hx_i32 HX_STDCALL api_set_on_event(void* fn) { return set_slot(HX_CB_EVENT, fn);
 hx_i32 HX_STDCALL api_set_send_hook(void* fn) { return set_slot(HX_CB_SEND_HOOK, fn); }
 
 hx_i32 HX_STDCALL api_apply_perm(hx_text name, hx_word) {
-  HxPlugin* p = hx_pl_current();
-  if (!p) return 1;
-  const bool granted = mark_permission(p, name);
-  const std::string shown = hx_auto_to_utf8(name ? name : "").value_or(std::string());
-  hx_logf(HX_LOG_PLUGIN, p->name.c_str(), kTag, "申请权限：%s（%s）", shown.c_str(),
-          granted ? "已授予" : "未知名，按自动同意处理");
-  return 1;
+  return api_guard(1, [&] {
+    HxPlugin* p = hx_pl_current();
+    if (!p) return 1;
+    const bool granted = mark_permission(p, name);
+    const std::string shown = hx_auto_to_utf8(name ? name : "").value_or(std::string());
+    hx_logf(HX_LOG_PLUGIN, p->name.c_str(), kTag, "申请权限：%s（%s）", shown.c_str(),
+            granted ? "已授予" : "未知名，按自动同意处理");
+    return 1;
+  });
 }
 
 hx_i32 HX_STDCALL api_apply_perm_all(hx_word) {
@@ -121,18 +117,22 @@ hx_i32 HX_STDCALL api_apply_perm_all(hx_word) {
 
 hx_i32 HX_STDCALL api_apply_perm_multi(const char* const* names, hx_word) {
   if (!names || !names[0]) return 1;
-  HxPlugin* p = hx_pl_current();
-  int granted = 0;
-  for (; *names; ++names) {
-    if (p && mark_permission(p, *names)) ++granted;
-  }
-  return granted ? granted : 1;
+  return api_guard(1, [&] {
+    HxPlugin* p = hx_pl_current();
+    int granted = 0;
+    for (; *names; ++names) {
+      if (p && mark_permission(p, *names)) ++granted;
+    }
+    return granted ? granted : 1;
+  });
 }
 
 hx_i32 HX_STDCALL api_output_log(hx_word, hx_text message, hx_word, hx_word) {
-  const std::string text = message ? hx_auto_to_utf8(message).value_or(std::string()) : std::string();
-  hx_log(HX_LOG_PLUGIN, api_source(), kTag, text.c_str());
-  return 0;
+  return api_guard(0, [&] {
+    const std::string text = message ? hx_auto_to_utf8(message).value_or(std::string()) : std::string();
+    hx_log(HX_LOG_PLUGIN, api_source(), kTag, text.c_str());
+    return 0;
+  });
 }
 
 hx_i32 HX_STDCALL api_reload_self(hx_word, hx_word) {
@@ -141,13 +141,17 @@ hx_i32 HX_STDCALL api_reload_self(hx_word, hx_word) {
 }
 
 hx_text HX_STDCALL api_get_plugin_file() {
-  const HxPlugin* p = hx_pl_current();
-  return p ? plugin_path_text(p->path, false) : "";
+  return api_guard("", [] {
+    const HxPlugin* p = hx_pl_current();
+    return p ? plugin_path_text(p->path, false) : "";
+  });
 }
 
 hx_text HX_STDCALL api_get_plugin_datadir() {
-  const HxPlugin* p = hx_pl_current();
-  return p ? plugin_path_text(p->dataDir, true) : tmpstr("");
+  return api_guard("", [] {
+    const HxPlugin* p = hx_pl_current();
+    return p ? plugin_path_text(p->dataDir, true) : tmpstr("");
+  });
 }
 
 hx_text HX_STDCALL api_get_frame_version() { return "8.0"; }

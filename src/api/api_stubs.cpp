@@ -3,41 +3,6 @@
 // arguments. A family replaces its placeholders when it lands.
 #include "api/api.h"
 
-hx_text HX_STDCALL api_send_group_msg(hx_word, hx_i64, hx_i64, hx_text, hx_i32) { return "0"; }
-hx_text HX_STDCALL api_send_private_msg(hx_word, hx_i64, hx_i64, hx_text, hx_i32) { return "0"; }
-hx_text HX_STDCALL api_send_tmp_msg(hx_word, hx_i64, hx_i64, hx_i64, hx_text, hx_i32) { return "0"; }
-hx_text HX_STDCALL api_send_group_json(hx_word, hx_i64, hx_i64, hx_text, hx_i32) { return "0"; }
-hx_text HX_STDCALL api_send_private_json_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_pic_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_voice_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_video_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_face_nb(hx_word, hx_i64, hx_text, hx_i32) { return "0"; }
-hx_text HX_STDCALL api_send_private_reply(hx_word, hx_i64, hx_text, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_music(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_music_custom(hx_word, hx_i64, hx_text, hx_i32, hx_text, hx_text, hx_text, hx_text) {
-  return "0";
-}
-hx_text HX_STDCALL api_send_private_dice(hx_word, hx_i64, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_rps(hx_word, hx_i64, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_forward(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_file_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_upload_private_file_nb(hx_word, hx_i64, hx_text, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_private_poke(hx_word, hx_i64, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_group_voice_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_group_video_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_group_dice(hx_word, hx_i64, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_group_rps(hx_word, hx_i64, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_group_forward(hx_word, hx_i64, hx_i64, hx_i32, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_group_file_nb(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_send_group_poke(hx_word, hx_i64, hx_text, hx_text) { return "0"; }
-hx_text HX_STDCALL api_share_music(hx_word, hx_i64, hx_i64, hx_text, hx_i32, hx_text, hx_text, hx_i32, hx_i32) {
-  return "0";
-}
-hx_text HX_STDCALL api_share_music_custom(hx_word, hx_i64, hx_i64, hx_text, hx_text, hx_text, hx_i32, hx_text) {
-  return "0";
-}
-hx_text HX_STDCALL api_send_data_pack(hx_word, hx_i64, hx_text, hx_i32) { return "0"; }
-hx_text HX_STDCALL api_send_group_ai_voice(hx_word, hx_i64, hx_word, hx_word, hx_word) { return "0"; }
 hx_i32 HX_STDCALL api_recall_group(hx_word, hx_i64, hx_i64, hx_i64) { return 0; }
 hx_i32 HX_STDCALL api_recall_private(hx_word, hx_i64, hx_i64, hx_i64) { return 0; }
 hx_i32 HX_STDCALL api_delete_member(hx_word, hx_i64, hx_i64, hx_i64, hx_i32) { return 0; }

@@ -19,6 +19,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "api/api_conv.h"
 #include "api/api_entries.h"
 #include "api/api_list.h"
 #include "config/cfg.h"
@@ -214,14 +215,16 @@ void* api_lookup(const char* name) {
 }
 
 std::uintptr_t HX_STDCALL api_get_api_addr(hx_text name) {
-  void* fn = api_lookup(name);
-  if (hx_cfg_get(&HxCfg::logApi) && g_addrLogCount.load() < kAddrLogLimit) {
-    ++g_addrLogCount;
-    std::optional<std::string> u8 = name ? hx_auto_to_utf8(name) : std::nullopt;
-    hx_logf(HX_LOG_API, plugin_or_host(), "API", "取API函数地址(%s) -> %s", u8 ? u8->c_str() : "(空)",
-            fn ? "命中" : "未命中");
-  }
-  return reinterpret_cast<std::uintptr_t>(fn);
+  return api_guard(std::uintptr_t{0}, [&] {
+    void* fn = api_lookup(name);
+    if (hx_cfg_get(&HxCfg::logApi) && g_addrLogCount.load() < kAddrLogLimit) {
+      ++g_addrLogCount;
+      std::optional<std::string> u8 = name ? hx_auto_to_utf8(name) : std::nullopt;
+      hx_logf(HX_LOG_API, plugin_or_host(), "API", "取API函数地址(%s) -> %s", u8 ? u8->c_str() : "(空)",
+              fn ? "命中" : "未命中");
+    }
+    return reinterpret_cast<std::uintptr_t>(fn);
+  });
 }
 
 extern "C" void api_trace_enter(int i) {

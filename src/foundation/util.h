@@ -51,6 +51,10 @@ std::size_t hx_utf8_cut(std::string_view s, std::size_t max);
 // Copies `src` into a fixed field of `size` bytes, cut at a character boundary
 // and always terminated. Nothing is written when `size` is 0.
 void hx_copy_field(char* dst, std::size_t size, std::string_view src);
+// The same two for GBK text: a cut never separates a lead byte (0x81..0xFE)
+// from the byte that completes it.
+std::size_t hx_gbk_cut(std::string_view s, std::size_t max);
+void hx_copy_field_gbk(char* dst, std::size_t size, std::string_view src);
 
 // ---- Building text ----
 

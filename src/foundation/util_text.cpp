@@ -168,6 +168,26 @@ void hx_copy_field(char* dst, std::size_t size, std::string_view src) {
   dst[n] = '\0';
 }
 
+std::size_t hx_gbk_cut(std::string_view s, std::size_t max) {
+  if (s.size() <= max) return s.size();
+  std::size_t i = 0;
+  while (i < max) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+    const std::size_t len = b >= 0x81 && b <= 0xFE && next >= 0x40 && next <= 0xFE && next != 0x7F ? 2 : 1;
+    if (i + len > max) break;
+    i += len;
+  }
+  return i;
+}
+
+void hx_copy_field_gbk(char* dst, std::size_t size, std::string_view src) {
+  if (!dst || size == 0) return;
+  std::size_t n = hx_gbk_cut(src, size - 1);
+  std::memcpy(dst, src.data(), n);
+  dst[n] = '\0';
+}
+
 // ---- Building text ----
 
 void sb_printf(std::string& sb, const char* fmt, ...) {

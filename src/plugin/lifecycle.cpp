@@ -494,23 +494,23 @@ bool hx_pl_panel_join(HxPlugin* p, int ms) {
   return true;
 }
 
-std::string hx_pl_send_hook(HxPlugin* p, const char* api_name, const char* text) {
-  const std::string original = text ? text : "";
-  if (!p) return original;
+std::optional<std::string> hx_pl_send_hook(HxPlugin* p, const char* api_name, const char* text) {
+  if (!p || !text) return std::nullopt;
   HxPlBusy busy(p);
   void* hook = p->cb[HX_CB_SEND_HOOK];
-  if (!hook || !hx_pl_module(p)) return original;
+  if (!hook || !hx_pl_module(p)) return std::nullopt;
   thread_local char fileGbk[780];
   thread_local char appGbk[256];
-  hx_copy_field(fileGbk, sizeof fileGbk, hx_utf8_to_gbk(p->path).value_or(p->path));
-  hx_copy_field(appGbk, sizeof appGbk, hx_utf8_to_gbk(p->name).value_or(p->name));
-  const HxSendHookArgs args{fileGbk, appGbk, api_name ? api_name : "", original.c_str()};
+  hx_copy_field_gbk(fileGbk, sizeof fileGbk, hx_utf8_to_gbk(p->path).value_or(p->path));
+  hx_copy_field_gbk(appGbk, sizeof appGbk, hx_utf8_to_gbk(p->name).value_or(p->name));
+  const HxSendHookArgs args{fileGbk, appGbk, api_name ? api_name : "", text};
   const char* result;
   {
     HxCurrentPlugin current(p);
     result = reinterpret_cast<HxSendHook>(hook)(&args);
   }
-  if (!result) return original;
+  if (!result || result == text) return std::nullopt;
   std::optional<std::string_view> replaced = hx_pl_readable_text(result);
-  return replaced && !replaced->empty() ? std::string(*replaced) : original;
+  if (!replaced || replaced->empty()) return std::nullopt;
+  return std::string(*replaced);
 }

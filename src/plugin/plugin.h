@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,9 +126,11 @@ int hx_pl_reorder(const int* order, int count);
 void hx_pl_show_panel(std::string_view name);
 // Closes the plugin's panel and waits up to `ms`; true when none is left.
 bool hx_pl_panel_join(HxPlugin* p, int ms);
-// The text to send after the plugin's output replacement hook saw it.
-// Called by the messaging API on the sending plugin's thread.
-std::string hx_pl_send_hook(HxPlugin* p, const char* api_name, const char* text);
+// Hands an outgoing message to the plugin's output replacement hook: the
+// replacement (a non-empty text at another address than `text`), or nullopt
+// when the message stays as it is. Called by the messaging API on the
+// sending plugin's thread.
+std::optional<std::string> hx_pl_send_hook(HxPlugin* p, const char* api_name, const char* text);
 
 // The plugin of that name (ignoring case), or null.
 HxPlugin* hx_pl_find(std::string_view name);

@@ -134,4 +134,37 @@ TEST_F(EndToEnd, ExamplePluginLogsEveryGroupMessageThroughTheApi) {
   EXPECT_EQ(counted, 3);
 }
 
+// The example plugin answers "ping" on the lane thread through 发送群消息 and
+// 发送好友消息: the backend receives the reply in UTF-8 and the plugin sees
+// the host's "1", or "0" from a backend that refuses.
+TEST_F(EndToEnd, ExamplePluginAnswersPingAndSeesTheResult) {
+  const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
+  hx_dir_create(dll);
+  ASSERT_EQ(sys_copy_file(HX_EXAMPLE_PLUGIN, hx_path_join(dll, std::string("hello") + HX_PLUGIN_EXT), nullptr),
+            SysCopyStatus::ok);
+  hx_pl_init(2);
+  const char* pings = R"({"events": [
+    {"at_ms": 500, "event": {"post_type": "message", "message_type": "group", "group_id": 20001, "user_id": 6,
+     "message_id": 1, "message": "ping", "sender": {"nickname": "丙"}}},
+    {"at_ms": 700, "event": {"post_type": "message", "message_type": "private", "sub_type": "friend", "user_id": 30001,
+     "message_id": 2, "message": "ping", "sender": {"nickname": "丙"}}}],
+    "replies": {"send_group_msg": {"mode": "ok", "data": {"message_id": 9}},
+                "send_private_msg": {"mode": "failed", "retcode": 100}}})";
+  connect("10005", pings);
+  EXPECT_TRUE(
+      backend->wait_record(R"("action": "send_group_msg", "params": {"group_id": 20001, "message": "pong")", 10000));
+  EXPECT_TRUE(
+      backend->wait_record(R"("action": "send_private_msg", "params": {"user_id": 30001, "message": "pong")", 10000));
+  auto said = [](const char* result) {
+    const std::string want = std::string("收到 ping，已回复 pong（结果 ") + result + "）";
+    hx_log_entry e;
+    for (int i = 0; hx_log_at(i, &e); ++i) {
+      if (std::string(e.source) == "hello" && want == e.text) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(wait_until([&] { return said("1"); }, 10000)) << "the group reply was accepted";
+  EXPECT_TRUE(wait_until([&] { return said("0"); }, 10000)) << "the private reply was refused";
+}
+
 }  // namespace

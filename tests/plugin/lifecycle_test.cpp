@@ -347,14 +347,14 @@ TEST_F(Lifecycle, SendHookReplacesOnlyWhatItAnswers) {
   ASSERT_TRUE(hooked && plain);
   ASSERT_NE(hooked->cb[HX_CB_SEND_HOOK], nullptr);
   TestPluginState* s = state(hooked);
-  EXPECT_EQ(hx_pl_send_hook(hooked, "发送群消息", "swap me"), "swapped by tp_life");
-  EXPECT_EQ(hx_pl_send_hook(hooked, "发送好友消息", "keep me"), "keep me");
+  EXPECT_EQ(hx_pl_send_hook(hooked, "发送群消息", "swap me").value_or(""), "swapped by tp_life");
+  EXPECT_EQ(hx_pl_send_hook(hooked, "发送好友消息", "keep me"), std::nullopt);
   EXPECT_EQ(s->hook_calls, 2);
   EXPECT_STREQ(s->hook_api, "发送好友消息");
   EXPECT_STREQ(s->hook_app, "hooked");
-  EXPECT_EQ(hx_pl_send_hook(plain, "发送群消息", "swap me"), "swap me");
+  EXPECT_EQ(hx_pl_send_hook(plain, "发送群消息", "swap me"), std::nullopt);
   ASSERT_EQ(hx_pl_unload("hooked"), 1);
-  EXPECT_EQ(hx_pl_send_hook(hooked, "发送群消息", "swap me"), "swap me") << "an unloaded hook is never called";
+  EXPECT_EQ(hx_pl_send_hook(hooked, "发送群消息", "swap me"), std::nullopt) << "an unloaded hook is never called";
   EXPECT_EQ(s->hook_calls, 2);
 }
 
