@@ -107,6 +107,16 @@ TEST(ApiConventions, DataResultsAreNeverCut) {
   EXPECT_EQ(std::string(tmpgbk_big(R"({"name":"群🙈"})")), "{\"name\":\"" + *hx_utf8_to_gbk("群") + "[emoji]\"}");
 }
 
+TEST(ApiConventions, ARingGivesALargeBufferBackOnItsNextTurn) {
+  const std::string huge(20 << 20, 'h');
+  const char* big = upload_ret(huge);
+  ASSERT_EQ(std::strlen(big), huge.size());
+  for (int i = 1; i < HX_UPLOAD_RING; ++i) upload_ret("small");
+  const char* again = upload_ret("small");  // the big one's slot
+  EXPECT_STREQ(again, "small");
+  EXPECT_NE(again, big) << "the 20 MiB buffer was released, not reused for five bytes";
+}
+
 TEST(ApiConventions, MediaResultLimit) {
   std::string media(HX_UPLOAD_MAX - 1, 'm');  // with its terminator exactly 24 MiB
   EXPECT_EQ(std::strlen(upload_ret(media)), media.size());
