@@ -91,6 +91,51 @@ typedef struct HxEventMsg {
   void* owner;
 } HxEventMsg;
 
+/* Records of the record-array queries ("取群成员信息", "取群成员列表",
+ * "取群列表", "取好友列表"). Such a query returns the number of records and
+ * writes, through its last argument, a pointer to an E-language array image:
+ * {uint32 1, uint32 count, then count pointers to records}. The image, the
+ * records and their GBK texts are the plugin's to keep: the host never frees
+ * or changes them (free them with the C runtime's free, or keep them). */
+
+/* A group member, "群成员信息NT" (72 bytes on 32-bit x86). */
+typedef struct HxMemberInfo {
+  int64_t group_id;          /* 0: the group asked about */
+  int64_t user_id;           /* 8 */
+  const char* nickname;      /* 16 */
+  const char* card;          /* 20 */
+  const char* sex;           /* 24: "male", "female", "unknown" */
+  int32_t age;               /* 28 */
+  const char* area;          /* 32 */
+  int64_t join_time;         /* 36: Unix seconds */
+  int64_t last_sent_time;    /* 44: Unix seconds */
+  int32_t level;             /* 52 */
+  const char* role;          /* 56: "owner", "admin", "member" */
+  const char* title;         /* 60 */
+  int64_t shut_up_timestamp; /* 64: muted until (Unix seconds), 0 when not muted */
+} HxMemberInfo;
+
+/* A group, "群信息NT" (28 bytes on 32-bit x86). */
+typedef struct HxGroupInfo {
+  int64_t group_id;         /* 0 */
+  const char* group_name;   /* 8 */
+  int64_t member_count;     /* 12 */
+  int64_t max_member_count; /* 20 */
+} HxGroupInfo;
+
+/* A friend, "好友信息NT" (24 bytes on 32-bit x86). */
+typedef struct HxFriendInfo {
+  int64_t user_id;      /* 0 */
+  const char* nickname; /* 8 */
+  const char* remark;   /* 12 */
+  const char* sex;      /* 16 */
+  int32_t level;        /* 20 */
+} HxFriendInfo;
+
+/* The record pointers of an array image (`image` as the query wrote it). */
+#define HX_ARRAY_COUNT(image) (((const uint32_t*)(image))[1])
+#define HX_ARRAY_AT(image, type, i) (((type* const*)((const uint32_t*)(image) + 2))[i])
+
 #if HX_SDK_32BIT
 #pragma pack(pop)
 #endif

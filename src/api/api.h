@@ -81,10 +81,10 @@ hx_text HX_STDCALL api_set_card(hx_word w, hx_i64 bot, hx_i64 group, hx_i64 user
 hx_text HX_STDCALL api_set_group_name(hx_word w, hx_i64 bot, hx_i64 group, hx_text name);
 hx_text HX_STDCALL api_set_group_sign(hx_word w, hx_i64 bot, hx_i32 ignored);
 hx_text HX_STDCALL api_send_group_sign(hx_word w, hx_i64 bot, hx_i32 ignored);
-hx_text HX_STDCALL api_set_account_info(hx_word a, hx_word b, hx_word c, hx_word d, hx_word e, hx_word f);
-hx_text HX_STDCALL api_set_online_status(hx_word a, hx_word b, hx_word c, hx_word d, hx_word e, hx_word f);
-hx_text HX_STDCALL api_create_favorite(hx_word a, hx_word b, hx_word c, hx_word d, hx_word e);
-hx_text HX_STDCALL api_set_signature(hx_word a, hx_word b, hx_word c, hx_word d);
+hx_i32 HX_STDCALL api_set_account_info(hx_word a, hx_word b, hx_word c, hx_word d, hx_word e, hx_word f);
+hx_i32 HX_STDCALL api_set_online_status(hx_word a, hx_word b, hx_word c, hx_word d, hx_word e, hx_word f);
+hx_i32 HX_STDCALL api_create_favorite(hx_word a, hx_word b, hx_word c, hx_word d, hx_word e);
+hx_i32 HX_STDCALL api_set_signature(hx_word a, hx_word b, hx_word c, hx_word d);
 
 // ---- queries (record arrays write their image through `out`) ----
 hx_i32 HX_STDCALL api_get_member_info(hx_word w, hx_i64 bot, hx_i64 group, hx_i64 user, void** out);

@@ -100,7 +100,8 @@ bool call_ok(hx_i64 bot, const char* action, const cJSON* params) {
 std::optional<std::string> call_data(hx_i64 bot, const char* action, const cJSON* params) {
   std::optional<std::string> reply;
   hx_ob_call(api_id_text(bot), action ? action : "", print(params), &reply, HX_CALL_DATA_MS);
-  if (!reply) return std::nullopt;
+  // A refused call has no data, whatever its reply carries ("data": null).
+  if (!reply || !api_reply_ok(*reply)) return std::nullopt;
   HxJson root(cJSON_Parse(reply->c_str()));
   const cJSON* data = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "data") : nullptr;
   if (!data) return std::nullopt;
@@ -159,6 +160,11 @@ const char* tmpstr(std::string_view text) {
   char* buf = r->tmp[r->tmpIdx++ % HX_TMP_RING];
   hx_copy_field_gbk(buf, HX_TMP_SIZE, text);  // results are GBK: never half a character
   return buf;
+}
+
+const char* api_ok_text(bool ok) {
+  const char* r = tmpstr(ok ? "1" : "0");
+  return *r ? r : ok ? "1" : "0";
 }
 
 const char* tmpgbk_big(std::string_view utf8) {

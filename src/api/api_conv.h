@@ -13,6 +13,8 @@
 #include <string_view>
 
 #include "api/api.h"
+#include "foundation/json.h"
+#include "foundation/util.h"
 
 inline constexpr std::size_t HX_TMP_SIZE = 4096;  // short results, cut to 4095 bytes
 inline constexpr int HX_TMP_RING = 32;
@@ -68,8 +70,56 @@ R api_guard(R failure, Body&& body) noexcept {
 // segment array as it is; anything else as the escaped JSON card code.
 cJSON* api_jsonmsg_build(std::string_view u8, bool raw);
 
+// Params built member by member, in order; `ok` turns false when a text
+// member cannot be converted to UTF-8, and the action is then not sent (an
+// empty value would wipe a name or card on the backend).
+struct ApiParams {
+  HxJson obj{cJSON_CreateObject()};
+  bool ok = true;
+
+  ApiParams& id(const char* key, hx_i64 v) {
+    add_id(obj.get(), key, api_id_text(v).c_str());
+    return *this;
+  }
+  ApiParams& id_text(const char* key, const char* text) {
+    add_id(obj.get(), key, text);
+    return *this;
+  }
+  ApiParams& flag(const char* key, bool v) {
+    cJSON_AddBoolToObject(obj.get(), key, v);
+    return *this;
+  }
+  ApiParams& number(const char* key, double v) {
+    cJSON_AddNumberToObject(obj.get(), key, v);
+    return *this;
+  }
+  ApiParams& raw(const char* key, const char* text) {
+    cJSON_AddStringToObject(obj.get(), key, text ? text : "");
+    return *this;
+  }
+  ApiParams& utf8(const char* key, const char* text) {
+    std::optional<std::string> u8 = hx_auto_to_utf8(text ? text : "");
+    if (u8) {
+      cJSON_AddStringToObject(obj.get(), key, u8->c_str());
+    } else {
+      ok = false;
+    }
+    return *this;
+  }
+  bool call(hx_i64 bot, const char* action) const { return ok && call_ok(bot, action, obj.get()); }
+  std::optional<std::string> data(hx_i64 bot, const char* action) const {
+    if (!ok) return std::nullopt;
+    return call_data(bot, action, obj.get());
+  }
+};
+
 // Copies into the next buffer of a per-thread ring and returns it.
 const char* tmpstr(std::string_view text);
+// Test seam: the record-array builder's next `n` allocations succeed and the
+// one after fails (-1: none fails).
+void api_fail_allocation_after(int n);
+// "1" or "0" from the short-result ring (the constant when the thread has no ring).
+const char* api_ok_text(bool ok);
 // A data result: UTF-8 in, made GBK-safe; results longer than the fixed
 // ring's 65,535 bytes are handed whole through a growable ring (24 MiB cap).
 const char* tmpgbk_big(std::string_view utf8);

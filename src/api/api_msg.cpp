@@ -29,10 +29,6 @@ constexpr const char* kErrTag = "错误(↓)";
 constexpr std::size_t kUploadPathMax = 1023;
 constexpr int kDataPackDefaultMs = 5000;
 
-const char* ok_text(bool ok) {
-  const char* r = tmpstr(ok ? "1" : "0");
-  return *r ? r : ok ? "1" : "0";  // no ring on this thread: the constant will do
-}
 std::string arg(const char* text) { return text ? text : ""; }
 // An id given as text: null is 0, else a signed decimal.
 hx_i64 id_of(const char* text) { return text ? hx_to_i64(text, 0) : 0; }
@@ -80,7 +76,7 @@ const char* send_message(const char* api, const char* action, hx_i64 bot, AddIds
     cJSON_AddBoolToObject(params.get(), "auto_escape", raw != 0);
     const bool ok = call_ok(bot, action, params.get());
     if (hx_cfg_get(&HxCfg::logApi)) hx_logf(HX_LOG_API, api_source(), kApiTag, "%s: %s", api, u8 ? u8->c_str() : "");
-    return ok_text(ok);
+    return api_ok_text(ok);
   });
 }
 
@@ -124,7 +120,7 @@ const char* send_forward(hx_i64 bot, const char* action, AddIds add_ids, const c
     HxJson params(cJSON_CreateObject());
     add_ids(params.get());
     cJSON_AddItemToObject(params.get(), "messages", forward_nodes(list));
-    return ok_text(call_ok(bot, action, params.get()));
+    return api_ok_text(call_ok(bot, action, params.get()));
   });
 }
 
@@ -135,7 +131,7 @@ const char* send_file(hx_i64 bot, const char* action, AddIds add_ids, const char
     HxJson params(cJSON_CreateObject());
     add_ids(params.get());
     add_str_u8(params.get(), "file", file);
-    return ok_text(call_ok(bot, action, params.get()));
+    return api_ok_text(call_ok(bot, action, params.get()));
   });
 }
 
@@ -252,7 +248,7 @@ hx_text HX_STDCALL api_send_private_poke(hx_word, hx_i64 bot, hx_text user) {
   return api_guard("0", [&] {
     HxJson params(cJSON_CreateObject());
     add_id(params.get(), "user_id", user);
-    return ok_text(call_ok(bot, "friend_poke", params.get()));
+    return api_ok_text(call_ok(bot, "friend_poke", params.get()));
   });
 }
 
@@ -287,7 +283,7 @@ hx_text HX_STDCALL api_send_group_poke(hx_word, hx_i64 bot, hx_text group, hx_te
     HxJson params(cJSON_CreateObject());
     add_id(params.get(), "group_id", group);
     add_id(params.get(), "user_id", user);
-    return ok_text(call_ok(bot, "group_poke", params.get()));
+    return api_ok_text(call_ok(bot, "group_poke", params.get()));
   });
 }
 
@@ -324,7 +320,7 @@ hx_text HX_STDCALL api_send_data_pack(hx_word, hx_i64 bot, hx_text packet, hx_i3
     }
     std::optional<std::string> reply;
     hx_ob_call(api_id_text(bot), action->valuestring, params, &reply, timeout_ms > 0 ? timeout_ms : kDataPackDefaultMs);
-    return ok_text(reply && api_reply_ok(*reply));
+    return api_ok_text(reply && api_reply_ok(*reply));
   });
 }
 

@@ -15,64 +15,21 @@
 #include "foundation/log.h"
 #include "foundation/util.h"
 #include "plugin/plugin.h"
-#include "support/link_fixture.h"
+#include "support/api_fixture.h"
 #include "support/wait.h"
 
 namespace {
 
-constexpr hx_i64 kBot = 10001;      // answers every action with ok
-constexpr hx_i64 kRefuser = 10002;  // refuses every action
-constexpr hx_i64 kNobody = 99999;   // no link
-
 std::string gbk(const char* u8) { return hx_utf8_to_gbk(u8).value_or(""); }
 
-class Messaging : public LinkFixture {
+class Messaging : public ApiBackendTest {
  protected:
-  void SetUp() override {
-    LinkFixture::SetUp();
-    if (IsSkipped()) return;
-    ok_ = std::make_unique<Backend>(std::vector<std::string>{"forward", "--self-id", "10001"},
-                                    R"({"replies": {"*": {"mode": "ok", "data": {"message_id": 1}}},
-                                        "events": [{"at_ms": 0, "every_ms": 5, "count": 0, "event": {
-                                          "post_type": "message", "message_type": "group", "group_id": 5,
-                                          "user_id": 6, "message_id": "{n}", "message": "m{n}"}}]})");
-    refuser_ = std::make_unique<Backend>(std::vector<std::string>{"forward", "--self-id", "10002"},
-                                         R"({"replies": {"*": {"mode": "failed", "retcode": 100}}})");
-    add_account("10001", ok_->port());
-    add_account("10002", refuser_->port());
-    for (const char* qq : {"10001", "10002"}) {
-      ASSERT_TRUE(hx_ob_login(qq));
-      ASSERT_TRUE(wait_until([qq] { return hx_ob_online(qq); }));
-    }
+  std::string script() const override {
+    return R"({"replies": {"*": {"mode": "ok", "data": {"message_id": 1}}},
+               "events": [{"at_ms": 0, "every_ms": 5, "count": 0, "event": {
+                 "post_type": "message", "message_type": "group", "group_id": 5,
+                 "user_id": 6, "message_id": "{n}", "message": "m{n}"}}]})";
   }
-  void TearDown() override {
-    hx_ob_stop();
-    ok_.reset();
-    refuser_.reset();
-    LinkFixture::TearDown();
-  }
-
-  // The actions a backend received so far, as "action params" with the
-  // params printed compactly.
-  static std::vector<std::string> actions(Backend& b) {
-    std::vector<std::string> out;
-    for (const std::string& line : b.records()) {
-      HxJson rec(cJSON_Parse(line.c_str()));
-      const cJSON* action = cJSON_GetObjectItemCaseSensitive(rec.get(), "action");
-      if (!cJSON_IsString(action)) continue;
-      HxJsonText params(cJSON_PrintUnformatted(cJSON_GetObjectItemCaseSensitive(rec.get(), "params")));
-      out.push_back(std::string(action->valuestring) + " " + (params ? params.get() : "null"));
-    }
-    return out;
-  }
-  // The next action past the first `seen`, waited for.
-  std::string next_action(Backend& b, std::size_t seen) {
-    std::vector<std::string> all;
-    wait_until([&] { return (all = actions(b)).size() > seen; }, 3000);
-    return all.size() > seen ? all[seen] : "<none>";
-  }
-
-  std::unique_ptr<Backend> ok_, refuser_;
 };
 
 TEST_F(Messaging, EveryFunctionSendsItsActionWithItsParams) {
@@ -211,7 +168,7 @@ const char* HX_STDCALL scripted_hook(const HxSendHookArgs* a) {
   if (text == "swap") return "swapped";
   if (text == "long") return (out = std::string(5000, 'L')).c_str();
   if (text == "same") return a->text;
-  if (text == "nest") return api_send_group_msg(0, kBot, 20001, "nest", 0);  // sends again from inside
+  if (text == "nest") return api_send_group_msg(0, ApiBackendTest::kBot, 20001, "nest", 0);  // sends again from inside
   return nullptr;
 }
 
