@@ -1,11 +1,39 @@
 /* The Tolvex plugin SDK: everything a plugin author needs from the host.
  *
- * Plain C. Plugins take and return GBK text and use the stdcall convention on
- * 32-bit x86. The records below are what the host hands to a plugin's
+ * Plain C (C89 with <stdint.h>; C++ too). Plugins take and return GBK text
+ * (valid UTF-8 is accepted as well) and use the stdcall convention on 32-bit
+ * x86. The message records below are what the host hands to a plugin's
  * handlers, as a pointer that is the handler's only argument; their text
  * fields point to NUL-terminated GBK strings that stay valid for the duration
  * of the call only (copy what you keep). On 32-bit targets the layouts are
  * fixed to the byte; 64-bit builds keep the field order with native pointers.
+ *
+ * Exports. A plugin is a DLL (a shared object on Linux) exporting its entry
+ * points by name, undecorated: on Windows list them in a .def file (the
+ * Chinese names as GBK bytes, e.g. "初始化NT"=my_init), on Linux give the
+ * function an assembler name (`__asm__("...")`). Only the initialisation is
+ * required; the other names are listed below.
+ *
+ * Initialisation, once, on the thread that loads the plugin (start-up or the
+ * user's import). "初始化NT"(apidata, key) receives the apidata JSON (GBK API
+ * names mapped to their addresses as numbers) and a key, and returns a JSON
+ * text about itself ("author", "appv", "describe", optionally handler
+ * addresses); that text must stay valid after the call returns (a static
+ * buffer). "初始化" / "HX_Init" receive the info block (HxInitInfo) instead.
+ * The registration functions (置群消息处理函数 and the others) act only
+ * while the plugin initialises. A plugin that declares another name (置应用名)
+ * than its file name is refused: name the file after the plugin.
+ *
+ * Threads. Message and event handlers run on the host's dispatch lanes, one
+ * call at a time per plugin (never two lanes at once in one plugin), and may
+ * call every API function. The start, end and unload entries run on the
+ * start-up or user-interface thread; the settings panel on a thread of its
+ * own. A handler returns 1 to stop later plugins from seeing the message.
+ *
+ * Results. Texts the API returns live in per-thread result rings owned by
+ * the host: valid until the same thread has made enough further calls to
+ * wrap the ring (32 short results, 4 data results), never freed by the
+ * plugin; copy what you keep. Record arrays (below) are the plugin's own.
  */
 /* The layouts and tables below stay aligned by hand. */
 /* clang-format off */

@@ -14,6 +14,8 @@
 #include "foundation/util.h"
 #include "plugin/plugin.h"
 #include "support/api_fixture.h"
+#include "sys/dynlib.h"
+#include "test_plugin_state.h"
 
 namespace {
 
@@ -208,6 +210,39 @@ TEST_F(AdminQuery, RecordArraysCarryEveryField) {
                               &HxMemberInfo::role, &HxMemberInfo::title});
   release<HxGroupInfo>(groups, {&HxGroupInfo::group_name});
   release<HxFriendInfo>(friends, {&HxFriendInfo::nickname, &HxFriendInfo::remark, &HxFriendInfo::sex});
+}
+
+// The layouts proven by a plugin: a C library built like users' plugins
+// calls the two list queries and reads every field through the SDK's records.
+TEST_F(AdminQuery, APluginWalksTheArraysThroughTheSdkRecords) {
+  const std::string file = std::string("tp_query") + HX_PLUGIN_EXT;
+  ASSERT_TRUE(hx_pl_load_file(std::string(HX_TEST_PLUGIN_DIR) + "/" + file, file));
+  HxPlugin* p = hx_pl_find("tp_query");
+  ASSERT_NE(p, nullptr);
+  auto state = reinterpret_cast<TestPluginState* (*)()>(sys_dl_sym(p->module.load(), "tp_state"))();
+  auto walk = reinterpret_cast<void (*)(std::int64_t, std::int64_t)>(sys_dl_sym(p->module.load(), "tp_walk"));
+  ASSERT_TRUE(state && walk);
+  walk(kBot, 20001);
+  EXPECT_EQ(state->members, 2);
+  EXPECT_EQ(state->m_group, 20001);
+  EXPECT_EQ(state->m_user, 30001);
+  EXPECT_EQ(state->m_join, 1600000000);
+  EXPECT_EQ(state->m_last, 1700000000);
+  EXPECT_EQ(state->m_muted, 0);
+  EXPECT_EQ(state->m_age, 20);
+  EXPECT_EQ(state->m_level, 12);
+  EXPECT_EQ(std::string(state->m_nick), gbk("小明"));
+  EXPECT_EQ(std::string(state->m_card), gbk("明明"));
+  EXPECT_STREQ(state->m_sex, "male");
+  EXPECT_EQ(std::string(state->m_area), gbk("北京"));
+  EXPECT_STREQ(state->m_role, "admin");
+  EXPECT_EQ(std::string(state->m_title), gbk("头衔"));
+  EXPECT_EQ(state->groups, 2);
+  EXPECT_EQ(state->g_id, 20001);
+  EXPECT_EQ(state->g_members, 12);
+  EXPECT_EQ(state->g_max, 200);
+  EXPECT_EQ(std::string(state->g_name), gbk("演示群"));
+  hx_pl_shutdown();
 }
 
 TEST_F(AdminQuery, AnArrayThatCannotBeBuiltWholeIsNotBuiltAtAll) {

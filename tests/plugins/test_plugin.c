@@ -130,6 +130,45 @@ static const char* HX_STDCALL on_send(const HxSendHookArgs* a) {
 }
 #endif
 
+#ifdef TP_QUERY
+typedef int32_t(HX_STDCALL* ListFn)(uint32_t w, int64_t bot, int64_t group, void** out);
+typedef int32_t(HX_STDCALL* GroupsFn)(uint32_t w, int64_t bot, void** out);
+static ListFn g_memberList;
+static GroupsFn g_groupList;
+
+/* Calls 取群成员列表 and 取群列表 as a plugin would and copies the first
+ * record of each, field by field, into the state. */
+TP_EXPORT void tp_walk(int64_t bot, int64_t group) {
+  void* image = NULL;
+  g_state.members = g_memberList ? g_memberList(0, bot, group, &image) : -1;
+  if (g_state.members > 0) {
+    const HxMemberInfo* m = HX_ARRAY_AT(image, HxMemberInfo, 0);
+    g_state.m_group = m->group_id;
+    g_state.m_user = m->user_id;
+    g_state.m_join = m->join_time;
+    g_state.m_last = m->last_sent_time;
+    g_state.m_muted = m->shut_up_timestamp;
+    g_state.m_age = m->age;
+    g_state.m_level = m->level;
+    keep(g_state.m_nick, sizeof g_state.m_nick, m->nickname);
+    keep(g_state.m_card, sizeof g_state.m_card, m->card);
+    keep(g_state.m_sex, sizeof g_state.m_sex, m->sex);
+    keep(g_state.m_area, sizeof g_state.m_area, m->area);
+    keep(g_state.m_role, sizeof g_state.m_role, m->role);
+    keep(g_state.m_title, sizeof g_state.m_title, m->title);
+  }
+  image = NULL;
+  g_state.groups = g_groupList ? g_groupList(0, bot, &image) : -1;
+  if (g_state.groups > 0) {
+    const HxGroupInfo* g = HX_ARRAY_AT(image, HxGroupInfo, 0);
+    g_state.g_id = g->group_id;
+    g_state.g_members = g->member_count;
+    g_state.g_max = g->max_member_count;
+    keep(g_state.g_name, sizeof g_state.g_name, g->group_name);
+  }
+}
+#endif
+
 #ifdef TP_GROUP_EXPORT
 TP_EXPORT int32_t HX_STDCALL tp_on_group_export(const HxGroupMsg* m) TP_AS("_OnGroupNT");
 TP_EXPORT int32_t HX_STDCALL tp_on_group_export(const HxGroupMsg* m) {
@@ -178,6 +217,10 @@ TP_EXPORT const char* HX_STDCALL tp_init_nt(const char* apidata, const char* key
   g_state.init_form = 2;
   keep(g_state.apidata_head, sizeof g_state.apidata_head, apidata);
   keep(g_state.key, sizeof g_state.key, key);
+#ifdef TP_QUERY
+  g_memberList = (ListFn)apidata_find(apidata, "\xC8\xA1\xC8\xBA\xB3\xC9\xD4\xB1\xC1\xD0\xB1\xED"); /* 取群成员列表 */
+  g_groupList = (GroupsFn)apidata_find(apidata, "\xC8\xA1\xC8\xBA\xC1\xD0\xB1\xED");                /* 取群列表 */
+#endif
   colon = apidata ? strchr(apidata, ':') : NULL;
   if (colon) {
     unsigned long long v = 0;

@@ -29,6 +29,13 @@ typedef struct TestPluginState {
   int inside, overlaps; /* group calls running now; calls that found another running */
   char hook_api[64];    /* the API name the send hook saw */
   char hook_app[128];   /* the plugin name (GBK) it saw */
+  /* What tp_walk read through the SDK's records, field by field: */
+  int32_t members, groups; /* the counts the queries returned */
+  int64_t m_group, m_user, m_join, m_last, m_muted;
+  int32_t m_age, m_level;
+  char m_nick[32], m_card[32], m_sex[16], m_area[32], m_role[16], m_title[32];
+  int64_t g_id, g_members, g_max;
+  char g_name[32];
 } TestPluginState;
 
 #endif
