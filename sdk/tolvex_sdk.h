@@ -124,7 +124,8 @@ typedef struct HxEventMsg {
  * writes, through its last argument, a pointer to an E-language array image:
  * {uint32 1, uint32 count, then count pointers to records}. The image, the
  * records and their GBK texts are the plugin's to keep: the host never frees
- * or changes them (free them with the C runtime's free, or keep them). */
+ * or changes them. They come from the host's C runtime heap; free them only
+ * with that runtime's free (the same msvcrt), or keep them. */
 
 /* A group member, "群成员信息NT" (72 bytes on 32-bit x86). */
 typedef struct HxMemberInfo {

@@ -167,4 +167,40 @@ TEST_F(EndToEnd, ExamplePluginAnswersPingAndSeesTheResult) {
   EXPECT_TRUE(wait_until([&] { return said("0"); }, 10000)) << "the private reply was refused";
 }
 
+// The example bot mutes only on an admin's command: it asks for the
+// sender's role, and the backend sees set_group_ban for an admin alone; the
+// answer goes back to the group either way.
+TEST_F(EndToEnd, ExampleBotMutesOnlyForAnAdmin) {
+  const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
+  hx_dir_create(dll);
+  ASSERT_EQ(sys_copy_file(HX_DEMO_BOT, hx_path_join(dll, std::string("demo_bot") + HX_PLUGIN_EXT), nullptr),
+            SysCopyStatus::ok);
+  hx_pl_init(2);
+  const struct {
+    const char* qq;
+    const char* role;
+    bool muted;
+  } cases[] = {{"10006", "member", false}, {"10007", "admin", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.role);
+    connect(c.qq, std::string(R"({"events": [
+      {"at_ms": 500, "event": {"post_type": "message", "message_type": "group", "group_id": 20001, "user_id": 30001,
+       "message_id": 1, "message": "/mute 30003 60"}}],
+      "replies": {"get_group_member_info": {"mode": "ok", "data": {"user_id": 30001, "role": ")") +
+                      c.role + R"("}}}})");
+    ASSERT_TRUE(backend->wait_record(R"("action": "send_group_msg", "params": {"group_id": 20001)", 10000));
+    bool asked = false, banned = false;
+    for (const std::string& r : backend->records()) {
+      asked = asked || r.find(R"("action": "get_group_member_info", "params": {"group_id": 20001, "user_id": 30001)") !=
+                           std::string::npos;
+      banned =
+          banned ||
+          r.find(R"("action": "set_group_ban", "params": {"group_id": 20001, "user_id": 30003, "duration": 60})") !=
+              std::string::npos;
+    }
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(banned, c.muted);
+  }
+}
+
 }  // namespace
