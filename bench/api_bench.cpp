@@ -25,6 +25,7 @@
 #include "link/ws.h"
 #include "sys/net.h"
 #include "sys/process.h"
+#include "tcp_exact.h"
 
 namespace {
 
@@ -44,16 +45,6 @@ double micros_since(Clock::time_point t0) {
   return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
 }
 
-bool move_exact(const SysSocket& s, char* buf, std::size_t n, bool out) {
-  while (n > 0) {
-    const long k = out ? sys_tcp_send(s, buf, n) : sys_tcp_recv(s, buf, n);
-    if (k <= 0) return false;
-    buf += k;
-    n -= static_cast<std::size_t>(k);
-  }
-  return true;
-}
-
 // 200-byte exchanges with an echo thread over loopback.
 Figures raw_tcp(int n) {
   std::uint16_t port = 0;
@@ -62,7 +53,7 @@ Figures raw_tcp(int n) {
     SysSocket s = sys_tcp_accept(listener, nullptr);
     sys_tcp_nodelay(s);
     char buf[200];
-    while (move_exact(s, buf, sizeof buf, false) && move_exact(s, buf, sizeof buf, true)) {
+    while (recv_exact(s, buf, sizeof buf) && send_exact(s, buf, sizeof buf)) {
     }
   });
   SysSocket c = sys_tcp_connect("127.0.0.1", port);
@@ -71,8 +62,8 @@ Figures raw_tcp(int n) {
   std::vector<double> us;
   for (int i = 0; i < n; ++i) {
     const auto t0 = Clock::now();
-    move_exact(c, buf, sizeof buf, true);
-    move_exact(c, buf, sizeof buf, false);
+    send_exact(c, buf, sizeof buf);
+    recv_exact(c, buf, sizeof buf);
     us.push_back(micros_since(t0));
   }
   sys_tcp_shutdown(c);

@@ -21,6 +21,7 @@
 #include "link/ws.h"
 #include "sys/net.h"
 #include "sys/process.h"
+#include "tcp_exact.h"
 
 namespace {
 
@@ -109,25 +110,6 @@ Result bench_ours(int ping_n, int pipe_n, int big_n) {
 }
 
 // ---- raw TCP: the same exchanges without any framing ----
-
-bool recv_exact(const SysSocket& s, char* buf, std::size_t n) {
-  while (n > 0) {
-    long got = sys_tcp_recv(s, buf, n);
-    if (got <= 0) return false;
-    buf += got;
-    n -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-bool send_exact(const SysSocket& s, const char* buf, std::size_t n) {
-  while (n > 0) {
-    long put = sys_tcp_send(s, buf, n);
-    if (put <= 0) return false;
-    buf += put;
-    n -= static_cast<std::size_t>(put);
-  }
-  return true;
-}
 
 Result bench_raw(int ping_n, int pipe_n, int big_n) {
   Result r;

@@ -32,13 +32,6 @@ void release(void* image, std::initializer_list<const char * Rec::*> texts) {
   std::free(image);
 }
 
-struct Case {
-  const char* name;
-  std::function<std::string()> call;  // the result as text
-  std::string sent;                   // "action params", or "" when nothing may be sent
-  std::string result;
-};
-
 class AdminQuery : public ApiBackendTest {
  protected:
   std::string script() const override {
@@ -61,19 +54,6 @@ class AdminQuery : public ApiBackendTest {
       "*": {"mode": "ok", "data": null}}})";
   }
 
-  void run(const std::vector<Case>& cases) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(c.name);
-      const std::size_t seen = actions(*ok_).size();
-      EXPECT_EQ(c.call(), c.result);
-      if (!c.sent.empty()) {
-        EXPECT_EQ(next_action(*ok_, seen), c.sent);
-      } else {
-        hold_for(100);
-        EXPECT_EQ(actions(*ok_).size(), seen) << "nothing is sent";
-      }
-    }
-  }
   static std::string n(hx_i32 v) { return std::to_string(v); }
   static std::string t(const char* v) { return v ? v : "<null>"; }
 };
@@ -243,6 +223,25 @@ TEST_F(AdminQuery, APluginWalksTheArraysThroughTheSdkRecords) {
   EXPECT_EQ(state->g_max, 200);
   EXPECT_EQ(std::string(state->g_name), gbk("演示群"));
   hx_pl_shutdown();
+}
+
+class EmptyLists : public ApiBackendTest {
+ protected:
+  std::string script() const override {
+    return R"({"replies": {"get_group_list": {"mode": "ok", "data": []}, "get_friend_list": {"mode": "ok", "data": {}}}})";
+  }
+};
+
+TEST_F(EmptyLists, AnEmptyListStoresAnEmptyImage) {
+  void* image = nullptr;
+  EXPECT_EQ(api_get_group_list(0, kBot, &image), 0);
+  ASSERT_NE(image, nullptr) << "a block is stored for count 0";
+  EXPECT_EQ(reinterpret_cast<const std::uint32_t*>(image)[0], 1u);
+  EXPECT_EQ(HX_ARRAY_COUNT(image), 0u);
+  std::free(image);
+  void* none = nullptr;
+  EXPECT_EQ(api_get_friend_list(0, kBot, &none), 0) << "data that is no array";
+  EXPECT_EQ(none, nullptr);
 }
 
 TEST_F(AdminQuery, AnArrayThatCannotBeBuiltWholeIsNotBuiltAtAll) {

@@ -40,12 +40,14 @@ class EndToEnd : public ::testing::Test {
     hx_log_shutdown();
     hx_set_data_dir("");
   }
-  void install(const char* variant, const std::string& as) {
+  // Copies a plugin file into main/data/dll as <as><ext>.
+  void install_file(const std::string& from, const std::string& as) {
     const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
     hx_dir_create(dll);
-    ASSERT_EQ(sys_copy_file(std::string(HX_TEST_PLUGIN_DIR) + "/" + variant + HX_PLUGIN_EXT,
-                            hx_path_join(dll, as + HX_PLUGIN_EXT), nullptr),
-              SysCopyStatus::ok);
+    ASSERT_EQ(sys_copy_file(from, hx_path_join(dll, as + HX_PLUGIN_EXT), nullptr), SysCopyStatus::ok) << from;
+  }
+  void install(const char* variant, const std::string& as) {
+    install_file(std::string(HX_TEST_PLUGIN_DIR) + "/" + variant + HX_PLUGIN_EXT, as);
   }
   static TestPluginState* state(const char* name) {
     HxPlugin* p = hx_pl_find(name);
@@ -104,10 +106,7 @@ TEST_F(EndToEnd, LoginMessagesAndLogoutReachEveryEnabledPlugin) {
 // The example plugin calls back into the host: its handler reaches 输出日志
 // through the address the apidata gave it (a trampoline on 32-bit x86).
 TEST_F(EndToEnd, ExamplePluginLogsEveryGroupMessageThroughTheApi) {
-  const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
-  hx_dir_create(dll);
-  ASSERT_EQ(sys_copy_file(HX_EXAMPLE_PLUGIN, hx_path_join(dll, std::string("hello") + HX_PLUGIN_EXT), nullptr),
-            SysCopyStatus::ok);
+  install_file(HX_EXAMPLE_PLUGIN, "hello");
   hx_pl_init(2);
   ASSERT_EQ(hx_pl_count_enabled(), 1);
   EXPECT_STREQ(hx_pl_find("hello")->author, "示例");
@@ -138,10 +137,7 @@ TEST_F(EndToEnd, ExamplePluginLogsEveryGroupMessageThroughTheApi) {
 // 发送好友消息: the backend receives the reply in UTF-8 and the plugin sees
 // the host's "1", or "0" from a backend that refuses.
 TEST_F(EndToEnd, ExamplePluginAnswersPingAndSeesTheResult) {
-  const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
-  hx_dir_create(dll);
-  ASSERT_EQ(sys_copy_file(HX_EXAMPLE_PLUGIN, hx_path_join(dll, std::string("hello") + HX_PLUGIN_EXT), nullptr),
-            SysCopyStatus::ok);
+  install_file(HX_EXAMPLE_PLUGIN, "hello");
   hx_pl_init(2);
   const char* pings = R"({"events": [
     {"at_ms": 500, "event": {"post_type": "message", "message_type": "group", "group_id": 20001, "user_id": 6,
@@ -171,10 +167,7 @@ TEST_F(EndToEnd, ExamplePluginAnswersPingAndSeesTheResult) {
 // sender's role, and the backend sees set_group_ban for an admin alone; the
 // answer goes back to the group either way.
 TEST_F(EndToEnd, ExampleBotMutesOnlyForAnAdmin) {
-  const std::string dll = hx_path_join(hx_path_join(hx_path_join(dir.path(), "main"), "data"), "dll");
-  hx_dir_create(dll);
-  ASSERT_EQ(sys_copy_file(HX_DEMO_BOT, hx_path_join(dll, std::string("demo_bot") + HX_PLUGIN_EXT), nullptr),
-            SysCopyStatus::ok);
+  install_file(HX_DEMO_BOT, "demo_bot");
   hx_pl_init(2);
   const struct {
     const char* qq;

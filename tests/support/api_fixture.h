@@ -4,6 +4,7 @@
 // back as "action params" with the params printed compactly.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,14 @@
 #include "foundation/json.h"
 #include "support/link_fixture.h"
 #include "support/wait.h"
+
+// One API call of a table: what it returns (as text) and the action it sends.
+struct ApiCase {
+  const char* name;
+  std::function<std::string()> call;
+  std::string sent;  // "action params", or "" when nothing may be sent
+  std::string result;
+};
 
 class ApiBackendTest : public LinkFixture {
  public:
@@ -59,6 +68,21 @@ class ApiBackendTest : public LinkFixture {
     std::vector<std::string> all;
     wait_until([&] { return (all = actions(b)).size() > seen; }, 3000);
     return all.size() > seen ? all[seen] : "<none>";
+  }
+
+  // Runs each case against account 10001's backend.
+  void run(const std::vector<ApiCase>& cases) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      const std::size_t seen = actions(*ok_).size();
+      EXPECT_EQ(c.call(), c.result);
+      if (!c.sent.empty()) {
+        EXPECT_EQ(next_action(*ok_, seen), c.sent);
+      } else {
+        hold_for(100);
+        EXPECT_EQ(actions(*ok_).size(), seen) << "nothing is sent";
+      }
+    }
   }
 
   std::unique_ptr<Backend> ok_, refuser_;
