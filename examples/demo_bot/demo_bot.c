@@ -10,6 +10,7 @@
  * Built from the SDK header alone, like any plugin. All texts are GBK. */
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "tolvex_sdk.h"
@@ -100,15 +101,41 @@ static void* api_address(const char* apidata, const char* gbk_name) {
 
 static int starts_with(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 
+/* Record arrays are ours: the host never frees them. This plugin uses the
+ * same C runtime as the host, so it gives them back with free(). */
+static void free_members(void* image) {
+  uint32_t i;
+  for (i = 0; i < HX_ARRAY_COUNT(image); ++i) {
+    HxMemberInfo* m = HX_ARRAY_AT(image, HxMemberInfo, i);
+    free((void*)m->nickname);
+    free((void*)m->card);
+    free((void*)m->sex);
+    free((void*)m->area);
+    free((void*)m->role);
+    free((void*)m->title);
+    free(m);
+  }
+  free(image);
+}
+
+static void free_groups(void* image) {
+  uint32_t i;
+  for (i = 0; i < HX_ARRAY_COUNT(image); ++i) {
+    HxGroupInfo* g = HX_ARRAY_AT(image, HxGroupInfo, i);
+    free((void*)g->group_name);
+    free(g);
+  }
+  free(image);
+}
+
 /* Whether the user is the group's owner or an admin. */
 static int is_admin(int64_t bot, int64_t group, int64_t user) {
   void* image = NULL;
   int admin = 0;
   if (!g_member || g_member(0, bot, group, user, &image) < 1) return 0;
-  /* The array is ours to keep; the host never frees it. A bot that asks
-   * often would remember the answer instead of asking again. */
   admin = strcmp(HX_ARRAY_AT(image, HxMemberInfo, 0)->role, "owner") == 0 ||
           strcmp(HX_ARRAY_AT(image, HxMemberInfo, 0)->role, "admin") == 0;
+  free_members(image);
   return admin;
 }
 
@@ -134,6 +161,7 @@ static int group_command(const HxGroupMsg* m, char* reply, size_t size) {
   } else if (strcmp(text, "/groups") == 0 && g_groups) {
     void* image = NULL;
     int32_t n = g_groups(0, m->bot_qq, &image);
+    if (image) free_groups(image);
     snprintf(reply, size, kTextGroups, (int)n);
   } else if (starts_with(text, "/mute") && g_ban) {
     long long who = 0;

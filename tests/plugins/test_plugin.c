@@ -4,6 +4,7 @@
  * variants never have identical bytes. */
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #ifdef _WIN32
 /* kernel32's, declared here: plugins need no system header for one call. */
@@ -136,6 +137,30 @@ typedef int32_t(HX_STDCALL* GroupsFn)(uint32_t w, int64_t bot, void** out);
 static ListFn g_memberList;
 static GroupsFn g_groupList;
 
+/* Frees an array image of members (or groups) with the host's C runtime,
+ * which this plugin shares: texts, records, the image. */
+static void free_records(void* image, int member) {
+  uint32_t i;
+  if (!image) return;
+  for (i = 0; i < HX_ARRAY_COUNT(image); ++i) {
+    if (member) {
+      HxMemberInfo* m = HX_ARRAY_AT(image, HxMemberInfo, i);
+      free((void*)m->nickname);
+      free((void*)m->card);
+      free((void*)m->sex);
+      free((void*)m->area);
+      free((void*)m->role);
+      free((void*)m->title);
+      free(m);
+    } else {
+      HxGroupInfo* g = HX_ARRAY_AT(image, HxGroupInfo, i);
+      free((void*)g->group_name);
+      free(g);
+    }
+  }
+  free(image);
+}
+
 /* Calls 取群成员列表 and 取群列表 as a plugin would and copies the first
  * record of each, field by field, into the state. */
 TP_EXPORT void tp_walk(int64_t bot, int64_t group) {
@@ -157,6 +182,7 @@ TP_EXPORT void tp_walk(int64_t bot, int64_t group) {
     keep(g_state.m_role, sizeof g_state.m_role, m->role);
     keep(g_state.m_title, sizeof g_state.m_title, m->title);
   }
+  free_records(image, 1);
   image = NULL;
   g_state.groups = g_groupList ? g_groupList(0, bot, &image) : -1;
   if (g_state.groups > 0) {
@@ -166,6 +192,7 @@ TP_EXPORT void tp_walk(int64_t bot, int64_t group) {
     g_state.g_max = g->max_member_count;
     keep(g_state.g_name, sizeof g_state.g_name, g->group_name);
   }
+  free_records(image, 0);
 }
 #endif
 
