@@ -452,6 +452,7 @@ int hx_pl_reorder(const int* order, int count) {
 }
 
 void hx_pl_show_panel(std::string_view name) {
+  std::lock_guard op(g_plOpMu);  // the panel thread's bookkeeping is shared with unload and shutdown
   HxPlugin* p = find_live(name);
   if (!p) {
     hx_log(HX_LOG_PLUGIN, std::string(name).c_str(), kInfoTag, "插件未载入，无法打开设置");
