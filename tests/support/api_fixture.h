@@ -44,6 +44,14 @@ class ApiBackendTest : public LinkFixture {
       ASSERT_TRUE(hx_ob_login(qq));
       ASSERT_TRUE(wait_until([qq] { return hx_ob_online(qq); }));
     }
+    // Logging in fetches the nickname and roster; the tests read the
+    // actions sent after that.
+    for (Backend* b : {ok_.get(), refuser_.get()})
+      ASSERT_TRUE(wait_until([b] {
+        for (const std::string& a : actions(*b))
+          if (a.rfind("get_group_list ", 0) == 0) return true;
+        return false;
+      }));
   }
   void TearDown() override {
     hx_ob_stop();
