@@ -15,7 +15,9 @@ constexpr Entity kEntities[] = {{"&amp;", '&'}, {"&#91;", '['}, {"&#93;", ']'}, 
 
 }  // namespace
 
-std::string cq_escape(std::string_view text) {
+namespace {
+
+std::string escape(std::string_view text, bool comma) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
@@ -30,14 +32,23 @@ std::string cq_escape(std::string_view text) {
         out += "&#93;";
         break;
       case ',':
-        out += "&#44;";
-        break;
+        if (comma) {
+          out += "&#44;";
+          break;
+        }
+        [[fallthrough]];
       default:
         out += c;
     }
   }
   return out;
 }
+
+}  // namespace
+
+std::string cq_escape(std::string_view text) { return escape(text, true); }
+
+std::string cq_escape_text(std::string_view text) { return escape(text, false); }
 
 std::string cq_unescape(std::string_view text) {
   std::string out;

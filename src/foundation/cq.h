@@ -13,6 +13,9 @@
 
 // Escapes the four characters; every other byte is copied.
 std::string cq_escape(std::string_view text);
+// The same for a text run between codes, where a comma means nothing and
+// stays as it is.
+std::string cq_escape_text(std::string_view text);
 // Undoes the escapes, and turns "&#32;" into a space. One pass, left to
 // right: cq_unescape(cq_escape(t)) == t for every t.
 std::string cq_unescape(std::string_view text);

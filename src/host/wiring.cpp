@@ -22,6 +22,10 @@ const HxObHooks kLinkHooks = [] {
   h.group_name = hx_pl_group_name_cache;
   h.caller = hx_pl_current_name;
   h.ws_path = hx_milky_ws_path;
+  h.call = hx_milky_call_hook;
+  h.event_in = hx_milky_event_in;
+  h.opened = hx_milky_link_opened;
+  h.stopped = hx_milky_links_stopped;
   return h;
 }();
 

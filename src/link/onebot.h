@@ -64,6 +64,10 @@ bool hx_ob_call_fmt(std::string_view bot_qq, std::string_view action, const char
 
 // A OneBot event text fed in as if it came from a backend (no connection).
 void hx_ob_feed_event(std::string_view text);
+struct ws_conn;
+// A OneBot event the host made itself for connection `c`, handled as if it
+// had arrived there (taken as OneBot whatever the links speak).
+void hx_ob_feed_event_on(ws_conn* c, std::string_view text);
 
 // Event types of notices and requests (the codes of the plugin SDK) from the
 // event's post_type, notice_type, request_type (and whether it is present),

@@ -117,6 +117,10 @@ bool hx_ob_call(std::string_view bot_qq, std::string_view action, std::string_vi
                 std::optional<std::string>* reply, int timeout_ms) {
   if (reply) reply->reset();
   if (action.empty()) return false;
+  if (auto* elsewhere = hx_ob_hooks().call) {
+    const int carried = elsewhere(bot_qq, action, params, reply, timeout_ms);
+    if (carried >= 0) return carried == 1;
+  }
   const std::string qq(bot_qq);
   ws_conn* c = nullptr;
   int open = 0;

@@ -7,10 +7,13 @@
 // link threads (receive, recognition, roster) and must not block for long.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "tolvex_sdk.h"
+
+struct ws_conn;
 
 struct HxObHooks {
   // An account logged in (on = 1) or went away (on = 0).
@@ -31,6 +34,20 @@ struct HxObHooks {
   const char* (*caller)() = nullptr;
   // The event stream's WebSocket path of forward links; null gives "/".
   const char* (*ws_path)() = nullptr;
+
+  // Another protocol on the same links (Milky); each hook left null, or
+  // declining, leaves the work to OneBot.
+  // Carries an action instead of the link: 1 or 0 as hx_ob_call answers,
+  // -1 to leave it to the link.
+  int (*call)(std::string_view bot_qq, std::string_view action, std::string_view params,
+              std::optional<std::string>* reply, int timeout_ms) = nullptr;
+  // Rewrites a received text as a OneBot event into `out` (left empty: the
+  // text is dropped); false leaves the text as it is.
+  bool (*event_in)(std::string_view text, std::string* out) = nullptr;
+  // A forward connection opened for `account` (runs on its receive thread).
+  void (*opened)(ws_conn* c, const char* account) = nullptr;
+  // Every link is closed (the end of hx_ob_stop): what ran per link ends.
+  void (*stopped)() = nullptr;
 };
 
 // Installs the hooks (the record must outlive every link; null removes

@@ -91,6 +91,13 @@ void intake(ws_conn* c, std::string_view data) {
     return;
   }
   if (hx_cfg_get(&HxCfg::logPackets)) hx_logf(HX_LOG_SYSTEM, "框架", "系统(↓)", "← %s", text.c_str());
+  if (auto* translate = hx_ob_hooks().event_in) {
+    std::string onebot;
+    if (translate(text, &onebot)) {
+      if (!onebot.empty()) ob_dispatch(c, onebot);
+      return;
+    }
+  }
   ob_dispatch(c, text);
 }
 
@@ -126,4 +133,8 @@ void on_ws_message(ws_conn* c, const char* data, std::size_t len, void*) {
 
 void hx_ob_feed_event(std::string_view text) {
   if (!text.empty()) intake(nullptr, text);
+}
+
+void hx_ob_feed_event_on(ws_conn* c, std::string_view text) {
+  if (!text.empty()) ob_dispatch(c, text);
 }

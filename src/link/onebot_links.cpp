@@ -115,7 +115,7 @@ void on_ws_open(ws_conn* c, void* user) {
   const bool reverse = who && who->reverse;
   ObWant* want = who && !who->reverse ? who->want : nullptr;
   bool registered = false;
-  std::string duplicate;
+  std::string duplicate, account;
   {
     std::lock_guard lock(g_linkCs);
     if (want) want->connecting = false;
@@ -137,6 +137,7 @@ void on_ws_open(ws_conn* c, void* user) {
     if (l) {
       l->reverse = reverse;
       if (want) ob_copy_qq(l->accQq, want->qq);
+      account = l->accQq;
       registered = true;
     }
   }
@@ -148,7 +149,11 @@ void on_ws_open(ws_conn* c, void* user) {
   }
   if (!registered) return;  // all 16 slots taken: the connection stays unregistered
   hx_logf(HX_LOG_LOGIN, kObHost, kObUp, "%s通信连接成功：%s", reverse ? "反向" : "正向", hx_ws_peer(c));
-  if (reverse) ob_recognition_start(hx_ws_addref(c));
+  if (reverse) {
+    ob_recognition_start(hx_ws_addref(c));
+  } else if (auto* opened = hx_ob_hooks().opened) {
+    opened(c, account.c_str());
+  }
 }
 
 void on_ws_close(ws_conn* c, void*) {
@@ -400,6 +405,7 @@ void hx_ob_stop() {
     hx_ws_release(conns[i]);
   }
   if (ob_server_stop()) g_wsStuck = true;
+  if (auto* stopped = hx_ob_hooks().stopped) stopped();
 }
 
 bool hx_ob_ws_stuck() { return g_wsStuck; }

@@ -5,60 +5,41 @@
 #include "foundation/json.h"
 #include "foundation/util.h"
 #include "milky/milky.h"
+#include "milky/milky_json.h"
 
 namespace {
 
-// A number from a number, a numeric string or a boolean; 0 otherwise.
-double num(const cJSON* obj, const char* key) {
-  const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, key);
-  if (cJSON_IsNumber(v)) return v->valuedouble;
-  if (cJSON_IsString(v) && v->valuestring) return static_cast<double>(hx_to_i64(v->valuestring, 0));
-  if (cJSON_IsBool(v)) return cJSON_IsTrue(v) ? 1 : 0;
-  return 0;
-}
-
-const char* str(const cJSON* obj, const char* key) {
-  const cJSON* v = cJSON_GetObjectItemCaseSensitive(obj, key);
-  return cJSON_IsString(v) && v->valuestring ? v->valuestring : "";
-}
-
-// The first non-empty of two string members.
-const char* str_or(const cJSON* obj, const char* key, const char* other) {
-  const char* s = str(obj, key);
-  return *s ? s : str(obj, other);
-}
-
 cJSON* friend_entry(const cJSON* f) {
   cJSON* o = cJSON_CreateObject();
-  cJSON_AddNumberToObject(o, "user_id", num(f, "user_id"));
-  cJSON_AddStringToObject(o, "nickname", str(f, "nickname"));
-  cJSON_AddStringToObject(o, "remark", str(f, "remark"));
-  cJSON_AddStringToObject(o, "sex", str(f, "sex"));
+  cJSON_AddNumberToObject(o, "user_id", mk_num(f, "user_id"));
+  cJSON_AddStringToObject(o, "nickname", mk_str(f, "nickname"));
+  cJSON_AddStringToObject(o, "remark", mk_str(f, "remark"));
+  cJSON_AddStringToObject(o, "sex", mk_str(f, "sex"));
   return o;
 }
 
 cJSON* group_entry(const cJSON* g) {
   cJSON* o = cJSON_CreateObject();
-  cJSON_AddNumberToObject(o, "group_id", num(g, "group_id"));
-  cJSON_AddStringToObject(o, "group_name", str_or(g, "group_name", "name"));
-  cJSON_AddNumberToObject(o, "member_count", num(g, "member_count"));
-  cJSON_AddNumberToObject(o, "max_member_count", num(g, "max_member_count"));
-  cJSON_AddStringToObject(o, "remark", str(g, "remark"));
+  cJSON_AddNumberToObject(o, "group_id", mk_num(g, "group_id"));
+  cJSON_AddStringToObject(o, "group_name", mk_str_or(g, "group_name", "name"));
+  cJSON_AddNumberToObject(o, "member_count", mk_num(g, "member_count"));
+  cJSON_AddNumberToObject(o, "max_member_count", mk_num(g, "max_member_count"));
+  cJSON_AddStringToObject(o, "remark", mk_str(g, "remark"));
   return o;
 }
 
 cJSON* member_entry(const cJSON* m) {
   cJSON* o = cJSON_CreateObject();
-  cJSON_AddNumberToObject(o, "group_id", num(m, "group_id"));
-  cJSON_AddNumberToObject(o, "user_id", num(m, "user_id"));
-  cJSON_AddStringToObject(o, "nickname", str(m, "nickname"));
-  cJSON_AddStringToObject(o, "card", str_or(m, "card", "nickname"));
-  cJSON_AddStringToObject(o, "role", str(m, "role"));
-  cJSON_AddStringToObject(o, "title", str(m, "title"));
-  cJSON_AddStringToObject(o, "sex", str(m, "sex"));
-  cJSON_AddNumberToObject(o, "join_time", num(m, "join_time"));
-  cJSON_AddNumberToObject(o, "last_sent_time", num(m, "last_sent_time"));
-  cJSON_AddNumberToObject(o, "shut_up_timestamp", num(m, "shut_up_end_time"));
+  cJSON_AddNumberToObject(o, "group_id", mk_num(m, "group_id"));
+  cJSON_AddNumberToObject(o, "user_id", mk_num(m, "user_id"));
+  cJSON_AddStringToObject(o, "nickname", mk_str(m, "nickname"));
+  cJSON_AddStringToObject(o, "card", mk_str_or(m, "card", "nickname"));
+  cJSON_AddStringToObject(o, "role", mk_str(m, "role"));
+  cJSON_AddStringToObject(o, "title", mk_str(m, "title"));
+  cJSON_AddStringToObject(o, "sex", mk_str(m, "sex"));
+  cJSON_AddNumberToObject(o, "join_time", mk_num(m, "join_time"));
+  cJSON_AddNumberToObject(o, "last_sent_time", mk_num(m, "last_sent_time"));
+  cJSON_AddNumberToObject(o, "shut_up_timestamp", mk_num(m, "shut_up_end_time"));
   return o;
 }
 
@@ -87,19 +68,19 @@ cJSON* milky_reply_data(int kind, const cJSON* data, std::int64_t user_id) {
       return member_entry(cJSON_GetObjectItemCaseSensitive(data, "member"));
     case MILKY_REPLY_LOGIN: {
       cJSON* o = cJSON_CreateObject();
-      cJSON_AddNumberToObject(o, "user_id", num(data, "uin"));
-      cJSON_AddStringToObject(o, "nickname", str(data, "nickname"));
+      cJSON_AddNumberToObject(o, "user_id", mk_num(data, "uin"));
+      cJSON_AddStringToObject(o, "nickname", mk_str(data, "nickname"));
       return o;
     }
     case MILKY_REPLY_SENT: {
       cJSON* o = cJSON_CreateObject();
-      cJSON_AddNumberToObject(o, "message_id", num(data, "message_seq"));
-      cJSON_AddNumberToObject(o, "time", num(data, "time"));
+      cJSON_AddNumberToObject(o, "message_id", mk_num(data, "message_seq"));
+      cJSON_AddNumberToObject(o, "time", mk_num(data, "time"));
       return o;
     }
     case MILKY_REPLY_CSRF: {
       cJSON* o = cJSON_CreateObject();
-      cJSON_AddStringToObject(o, "token", str(data, "csrf_token"));
+      cJSON_AddStringToObject(o, "token", mk_str(data, "csrf_token"));
       return o;
     }
     case MILKY_REPLY_PROFILE: {
@@ -111,7 +92,11 @@ cJSON* milky_reply_data(int kind, const cJSON* data, std::int64_t user_id) {
       if (!cJSON_HasObjectItem(o, "user_id")) cJSON_AddNumberToObject(o, "user_id", static_cast<double>(user_id));
       return o;
     }
-    default:  // pass through; one message is converted by the event side
+    case MILKY_REPLY_MESSAGE: {
+      const cJSON* msg = cJSON_GetObjectItemCaseSensitive(data, "message");
+      return ev_message(nullptr, cJSON_IsObject(msg) ? msg : data, 0);
+    }
+    default:  // pass through
       return copy_or_empty(data);
   }
 }
@@ -131,7 +116,7 @@ std::string milky_reply_to_onebot(std::string_view milky_reply, int kind, std::i
   } else {
     cJSON_AddStringToObject(out.get(), "status", "failed");
     cJSON_AddNumberToObject(out.get(), "retcode", -404);
-    cJSON_AddStringToObject(out.get(), "wording", str(root.get(), "message"));
+    cJSON_AddStringToObject(out.get(), "wording", mk_str(root.get(), "message"));
   }
   HxJsonText text(cJSON_PrintUnformatted(out.get()));
   if (!text)

@@ -5,3 +5,8 @@ SysHttpStatus sys_http_get(const SysHttpRequest&, std::string& body) {
   body.clear();
   return SysHttpStatus::unavailable;
 }
+
+SysHttpStatus sys_http_post(const SysHttpRequest&, std::string& body) {
+  body.clear();
+  return SysHttpStatus::unavailable;
+}
