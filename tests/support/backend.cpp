@@ -80,9 +80,10 @@ cJSON* command(const char* cmd, int id) {
 
 bool Backend::available(std::string* why) { return ensure_controller(why); }
 
-Backend::Backend(const std::vector<std::string>& args, const std::string& script_json) {
+Backend::Backend(const std::vector<std::string>& args, const std::string& script_json, Kind kind) {
   if (!ensure_controller(nullptr)) return;
   cJSON* req = command("start", 0);
+  if (kind == Kind::milky) cJSON_AddStringToObject(req, "program", "milky");
   cJSON* list = cJSON_AddArrayToObject(req, "args");
   for (const auto& a : args) cJSON_AddItemToArray(list, cJSON_CreateString(a.c_str()));
   if (!script_json.empty()) cJSON_AddItemToObject(req, "script", cJSON_Parse(script_json.c_str()));

@@ -1,5 +1,6 @@
-// One scripted OneBot backend (tools/onebot_backend), started through the
-// backend controller so that tests on every target can use it.
+// One scripted backend, started through the backend controller so that
+// tests on every target can use it: OneBot (tools/onebot_backend) or Milky
+// (tools/milky_backend).
 #pragma once
 
 #include <string>
@@ -10,8 +11,10 @@ class Backend {
   // Whether backends can be had here; `why` tells what is missing.
   static bool available(std::string* why);
 
-  // backend.py arguments (mode first) and an optional JSON script.
-  explicit Backend(const std::vector<std::string>& args, const std::string& script_json = "");
+  enum class Kind { onebot, milky };
+  // The backend's arguments (backend.py: mode first; backend.mjs: --token
+  // T) and an optional JSON script.
+  explicit Backend(const std::vector<std::string>& args, const std::string& script_json = "", Kind kind = Kind::onebot);
   ~Backend();
   Backend(const Backend&) = delete;
   Backend& operator=(const Backend&) = delete;

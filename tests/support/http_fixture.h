@@ -24,6 +24,8 @@ class HttpFixture {
   bool listening() const { return listener_.valid(); }
   // The User-Agent header of the last request.
   std::string last_agent();
+  // The last request whole: request line, headers and body.
+  std::string last_request();
 
  private:
   void serve();
@@ -33,5 +35,6 @@ class HttpFixture {
   std::mutex mu_;
   std::map<std::string, std::string> routes_;  // guarded by mu_
   std::string lastAgent_;                      // guarded by mu_
+  std::string lastRequest_;                    // guarded by mu_
   std::thread thread_;
 };

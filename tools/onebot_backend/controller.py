@@ -5,6 +5,7 @@ qemu). Listens on 127.0.0.1 and writes "<port> <pid>" to the file named on
 the command line; one JSON request per connection and line:
 
   {"cmd": "start", "args": [...], "script": {...}}  -> {"id": 1, "first": "PORT 40001", "port": 40001}
+      ("program": "milky" starts tools/milky_backend/backend.mjs instead)
   {"cmd": "stop", "id": 1}                          -> {}
   {"cmd": "record", "id": 1}                        -> {"lines": ["{...}", ...]}
   {"cmd": "output", "id": 1}                        -> {"output": "..."}
@@ -14,11 +15,13 @@ It ends by itself after ten minutes without a request.
 import asyncio
 import json
 import os
+import shutil
 import sys
 import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
 IDLE_LIMIT = 600
 
 
@@ -43,14 +46,21 @@ async def pump(inst):
 
 async def start(req):
     workdir = tempfile.mkdtemp(prefix="hxbackend-")
-    args = [sys.executable, os.path.join(HERE, "backend.py")] + [str(a) for a in req.get("args", [])]
+    env = None
+    if req.get("program") == "milky":
+        node = shutil.which("node") or "node"
+        args = [node, os.path.join(ROOT, "tools", "milky_backend", "backend.mjs")]
+        env = dict(os.environ, NODE_PATH=os.path.join(ROOT, ".deps", "node_modules"))
+    else:
+        args = [sys.executable, os.path.join(HERE, "backend.py")]
+    args += [str(a) for a in req.get("args", [])]
     args += ["--record", os.path.join(workdir, "record.jsonl")]
     if req.get("script") is not None:
         path = os.path.join(workdir, "script.json")
         with open(path, "w", encoding="utf-8") as f:
             json.dump(req["script"], f, ensure_ascii=False)
         args += ["--script", path]
-    proc = await asyncio.create_subprocess_exec(*args, stdin=asyncio.subprocess.DEVNULL,
+    proc = await asyncio.create_subprocess_exec(*args, env=env, stdin=asyncio.subprocess.DEVNULL,
                                                 stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT)
     inst = Instance(proc, workdir)
     ident = state["next"]
