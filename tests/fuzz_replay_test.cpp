@@ -14,6 +14,8 @@ HX_FUZZ_ENTRY(account);
 HX_FUZZ_ENTRY(intake);
 HX_FUZZ_ENTRY(init_json);
 HX_FUZZ_ENTRY(cq);
+HX_FUZZ_ENTRY(milky_event);
+HX_FUZZ_ENTRY(milky_action);
 
 namespace {
 
@@ -40,6 +42,8 @@ TEST(FuzzReplay, Pe) { replay("pe", fuzz_pe); }
 TEST(FuzzReplay, Ini) { replay("ini", fuzz_ini); }
 TEST(FuzzReplay, Account) { replay("account", fuzz_account); }
 TEST(FuzzReplay, Cq) { replay("cq", fuzz_cq); }
+TEST(FuzzReplay, MilkyEvent) { replay("milky_event", fuzz_milky_event); }
+TEST(FuzzReplay, MilkyAction) { replay("milky_action", fuzz_milky_action); }
 TEST(FuzzReplay, Intake) { replay("intake", fuzz_intake); }
 TEST(FuzzReplay, InitJson) { replay("init_json", fuzz_init_json); }
 
