@@ -53,7 +53,7 @@ SysHttpStatus post(const std::string& url, const std::string& body, std::string&
 
 TEST_F(Download, PostsCarryTheirBodyAndHeaders) {
   server.route("/api/x", HttpFixture::ok(R"({"status":"ok"})"));
-  server.route("/moved", "HTTP/1.0 302 Found\r\nLocation: /api/x\r\nContent-Length: 0\r\n\r\n");
+  server.route("/moved", "HTTP/1.0 307 Temporary Redirect\r\nLocation: /api/x\r\nContent-Length: 0\r\n\r\n");
   server.route("/big", HttpFixture::ok(std::string(100, 'x')));
   std::string out;
   const std::string body = R"({"group_id":20001,"text":"你好"})";
