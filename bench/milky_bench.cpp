@@ -26,27 +26,14 @@
 #include "link/onebot.h"
 #include "link/ws.h"
 #include "milky/milky.h"
+#include "round_trip.h"
 #include "sys/net.h"
 #include "sys/process.h"
 #include "tcp_exact.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-struct Figures {
-  double p50, p99;
-};
-
-Figures percentiles(std::vector<double>& us) {
-  std::sort(us.begin(), us.end());
-  return {us[us.size() / 2], us[us.size() * 99 / 100]};
-}
-
-double micros_since(Clock::time_point t0) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-}
 
 // Answers every request on a connection with the same ok reply.
 void serve_http(SysSocket s) {
@@ -76,31 +63,6 @@ void serve_http(SysSocket s) {
     in.erase(0, head + 4 + length);
     if (!send_exact(s, reply.data(), reply.size())) return;
   }
-}
-
-Figures raw_tcp(int n) {
-  std::uint16_t port = 0;
-  SysSocket listener = sys_tcp_listen("127.0.0.1", 0, &port);
-  std::thread echo([&] {
-    SysSocket s = sys_tcp_accept(listener, nullptr);
-    sys_tcp_nodelay(s);
-    char buf[200];
-    while (recv_exact(s, buf, sizeof buf) && send_exact(s, buf, sizeof buf)) {
-    }
-  });
-  SysSocket c = sys_tcp_connect("127.0.0.1", port);
-  sys_tcp_nodelay(c);
-  char buf[200] = {};
-  std::vector<double> us;
-  for (int i = 0; i < n; ++i) {
-    const auto t0 = Clock::now();
-    send_exact(c, buf, sizeof buf);
-    recv_exact(c, buf, sizeof buf);
-    us.push_back(micros_since(t0));
-  }
-  sys_tcp_shutdown(c);
-  echo.join();
-  return percentiles(us);
 }
 
 }  // namespace
@@ -154,12 +116,12 @@ int main(int argc, char** argv) {
   std::vector<double> us;
   int failed = 0;
   for (int i = 0; i < calls; ++i) {
-    const auto t0 = Clock::now();
+    const auto t0 = RoundTripClock::now();
     failed += std::strcmp(api_send_group_msg(0, 10001, 20001, text.c_str(), 0), "1") != 0;
     us.push_back(micros_since(t0));
   }
-  const Figures milky = percentiles(us);
-  const Figures raw = raw_tcp(calls);
+  const RoundTripFigures milky = percentiles(us);
+  const RoundTripFigures raw = raw_tcp(calls);
   std::printf("Milky round trip over %d calls (发送群消息 -> POST /api/send_group_message -> ok -> \"1\"), %d failed\n",
               calls, failed);
   std::printf("  %-22s p50 %7.1f us   p99 %7.1f us\n", "API call over Milky", milky.p50, milky.p99);
